@@ -19,6 +19,16 @@ class ParameterDevice;
 // Thread safety: the value and the other run-time numbers are atomic; texts
 // and maps are guarded by the parameter's own mutex. Views in the GUI thread
 // read them while network and task threads update them.
+//
+// Context menu (populateMenu): the base "Update" entry, "Clear min/max" and
+// the "Display type" sub-menu with the exclusive checkable entries
+// "Decimal", "Hex", "Binary", "Scaled (factor * val)" and
+// "Scaled (factor / val)"; each entry's data() is its display mode (0..4).
+// The first three are connected to setDecimal/setHex/setBinary. The two
+// scaled entries need a factor that only the ui can ask for: they are not
+// connected here, carry the object names "scaleMultiply" and "scaleDivide",
+// and the ui connects them to a dialog that ends in setScale(factor) or
+// setScaleDiv(factor).
 class Parameter : public ParameterView
 {
     Q_OBJECT
@@ -41,7 +51,7 @@ public:
     int type() const { return m_type.load(); }
     void setType(int type);
 
-    // −1 while the last read failed; 0/1 for a boolean parameter.
+    // −1 while the last read failed or never made; 0/1 for a boolean parameter.
     int value() const override;
     // The stored value whatever the read state.
     int storedValue() const { return m_value.load(); }
@@ -88,6 +98,9 @@ public:
     QString numberText() const;
 
     QVariant data(int column, int role) const override;
+    // Column 0 check state: autoUpdate. Column 4 edit role: the value as
+    // shown (number or text in the display mode, offset included), written.
+    bool setData(int column, const QVariant& value, int role) override;
     Qt::ItemFlags flags(int column) const override;
     void populateMenu(MenuBuilder& menu) override;
     QString toString() const override;
@@ -103,16 +116,24 @@ public Q_SLOTS:
     void setDecimal();
     void setHex();
     void setBinary();
-    // Scaled display (factor × value); the ui asks the user for the factor.
+    // Scaled display (factor × value, mode 3); the ui asks the user for the factor.
     void setScale(double factor);
-    // Scaled display (factor ÷ value).
+    // Scaled display (factor ÷ value, mode 4).
     void setScaleDiv(double factor);
 
 Q_SIGNALS:
     void parameterChanged(halvorn::general::Parameter* param);
+    // A write of the value has been made (whatever its outcome).
     void parameterWrite(halvorn::general::Parameter* param);
 
 private:
+    // formatValue without the "−1 is empty" rule (for values with an offset).
+    QString formatNumber(int mode, int value) const;
+    QString numberToolTip(int value) const;
+    // The shown value (offset added) parsed back in the display mode.
+    bool parseShownValue(const QVariant& shown, int& value) const;
+    void refreshColumns(int firstColumn, int lastColumn);
+
     ParameterDevice* const m_device;
     const uint m_number;
     const bool m_is8Bit;

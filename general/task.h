@@ -13,6 +13,11 @@ class TreeNode;
 // Work that occupies a bus for a long time, run by the TaskScheduler in a
 // pool thread, one task at a time. execute() implementations that loop
 // check isAborted() between steps.
+//
+// State: Idle (created or finished) -> Queued (TaskScheduler::addTask) ->
+// Running (run() begins) -> Idle (run() ends, taskDone emitted). A task
+// aborted before it starts does not execute at all; it still reports
+// taskAborted and taskDone. A queued task that is deleted leaves the queue.
 class Task : public QObject, public QRunnable
 {
     Q_OBJECT
@@ -20,6 +25,8 @@ class Task : public QObject, public QRunnable
 public:
     enum State { Idle = 0, Queued = 1, Running = 2 };
 
+    // kind is 2 for every task of this program; deleteWhenDone: the
+    // scheduler deletes the task once it has finished.
     Task(int kind, const QString& name, bool deleteWhenDone);
     ~Task() override;
 
@@ -36,8 +43,9 @@ public:
 
     // The work itself, in a pool thread.
     virtual void execute() = 0;
-    // QRunnable's entry: names the pool thread after the task, runs
-    // execute(), emits taskAborted (when aborted) and taskDone.
+    // QRunnable's entry: names the pool thread after the task (in the log's
+    // thread-name table), runs execute(), emits taskAborted (when aborted)
+    // and taskDone. Nothing touches the task after taskDone.
     void run() final;
 
 Q_SIGNALS:

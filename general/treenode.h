@@ -83,15 +83,20 @@ public:
     // Attaches an observer to this node and its whole subtree.
     void setController(TreeObserver* controller);
 
-    // Adds a child at the end, first moving it to this node's thread when
-    // asked (call from the child's current thread).
+    // Adds a child at the end, first moving it and its subtree to this
+    // node's thread when asked (call from the child's current thread).
     void addChild(TreeNode* child, bool moveToMyThread);
-    // False (and nothing changed) when row is outside 0..childCount().
+    // False (and nothing changed) when row is outside 0..childCount(), when
+    // the child is null, this node, or already a child of this node. A child
+    // listed under another parent is removed from there first.
     bool insertChild(int row, TreeNode* child);
-    // Removes every occurrence of the child; the child is not deleted.
+    // Removes every occurrence of the child; the child is not deleted. The
+    // removed subtree loses its parent and its controller.
     void removeChild(TreeNode* child);
     // Removes this node from its parent and deletes it once no view refers
-    // to it any more (in its own thread). The way to delete an attached node.
+    // to it any more: the observer is told with nodeRemoved(parent, this,
+    // true) and deletes it; without an observer the node is deleted through
+    // deleteLater() in its own thread. The way to delete an attached node.
     void retire();
 
     // Diagnostic dump to standard output.
@@ -101,14 +106,16 @@ public:
     virtual QVariant data(int column, int role) const;
     virtual bool setData(int column, const QVariant& value, int role);
     virtual Qt::ItemFlags flags(int column) const;
-    // Describes the node's context-menu entries (base: "Update "<name>"").
+    // Describes the node's context-menu entries (base: "Update "<name>",
+    // whose triggered() runs triggerUpdate()). Subclasses call the base first.
     virtual void populateMenu(MenuBuilder& menu);
 
 public Q_SLOTS:
     // Refreshes the node: every child with manual set or with autoUpdate.
     // True only if every child called succeeded.
     virtual bool update(bool manual = true);
-    // Queues an UpdateTask for this node on the task scheduler.
+    // Queues an UpdateTask for this node on the task scheduler; the
+    // scheduler deletes the task when it is done.
     virtual void triggerUpdate();
 
 Q_SIGNALS:
@@ -120,6 +127,10 @@ protected:
     void notifyChanged(int firstColumn, int lastColumn) const;
 
 private:
+    // Takes the child out of the list (every occurrence); true if it was there.
+    bool detachChild(TreeNode* child);
+    void moveSubtreeToThread(QThread* thread);
+
     const quint32 m_id;
     mutable QMutex m_mutex;
     QList<TreeNode*> m_children; // guarded by m_mutex
