@@ -4,6 +4,7 @@
 
 #include <QColor>
 #include <QList>
+#include <QMutex>
 
 #include <atomic>
 
@@ -16,17 +17,28 @@ class Parameter;
 // One piece of equipment on a network, or the dongle itself: a parameter
 // device with an identity (address) on its network, a colour for the views,
 // a connection state and output channels.
+//
+// A device lives in its network's thread (the constructor moves it there);
+// its slots run there, while tasks call its parameter operations from pool
+// threads. Delete an attached device only through Network::removeDevice()
+// or TreeNode::retire().
 class Device : public ParameterDevice
 {
     Q_OBJECT
 
 public:
     // Named `typeName`; moves itself to the network's thread when there is a
-    // network; takes part in automatic updates (which also marks the network).
-    Device(Network* network, uint address, const QString& typeName);
+    // network; takes part in automatic updates (which also marks the network
+    // and the nodes between). The tree parent defaults to the network; the
+    // dongle device (no network) passes the node it will be added to.
+    Device(Network* network, uint address, const QString& typeName, TreeNode* parent = nullptr);
     ~Device() override;
 
-    Network* network() const { return m_network; }
+    // The nine colours handed out in rotation to the devices of the process.
+    static int paletteSize();
+    static QColor paletteColour(int index);
+
+    Network* network() const { return m_network.load(); }
     uint address() const { return m_address.load(); }
     void setAddress(uint address);
     QColor colour() const { return m_colour; }
@@ -52,16 +64,20 @@ public:
     virtual int daisyChildCount() const;
     // HTML description shown by the status widgets.
     virtual QString infoText() const;
-    // Adds `param` to `group` unless the group already holds that number;
-    // returns the parameter that is in the tree (the caller deletes `param`
-    // when another one is returned).
-    virtual Parameter* addParameter(ParameterGroup* group, Parameter* param);
+    // Adds `param` to `group` unless the group already holds that number,
+    // and emits parameterAdded(); returns the parameter that is in the tree
+    // (the caller deletes `param` when another one is returned).
+    Parameter* addParameter(ParameterGroup* group, Parameter* param) override;
+    // The network's retry count on a network, else one attempt.
+    int readAttempts() const override;
 
     QVariant data(int column, int role) const override;
     bool setData(int column, const QVariant& value, int role) override;
     Qt::ItemFlags flags(int column) const override;
     void populateMenu(MenuBuilder& menu) override;
     void printInfo() override;
+    // Base: reports the search as finished at once.
+    void searchParameters() override;
 
 public Q_SLOTS:
     void removeFromParent();
@@ -90,19 +106,23 @@ protected:
     void setDaisyChained(bool daisyChained) { m_daisyChained = daisyChained; }
     void setIcons(const QString& connectedIcon, const QString& disconnectedIcon);
     void setConfigKey(const QString& key) { m_configKey = key; }
-    // Channels are owned by the device.
+    // Channels are owned by the device; appendChannel() moves a channel to
+    // the device's thread (call it from the channel's thread) and both emit
+    // channelCountChanged(). Removed channels are deleted later in their
+    // thread, as views may still be drawing them.
     void appendChannel(Channel* channel);
     void removeChannelsFrom(int index);
 
 private:
-    Network* m_network;
+    std::atomic<Network*> m_network;
     std::atomic<uint> m_address;
-    QColor m_colour;
+    const QColor m_colour;
     std::atomic<bool> m_isConnected{false};
     std::atomic<bool> m_daisyChained{false};
     QString m_connectedIcon;
     QString m_disconnectedIcon;
     QString m_configKey;
+    QMutex m_addParameterMutex; // makes find-or-add of a parameter number atomic
     mutable QMutex m_channelMutex;
     QList<Channel*> m_channels; // guarded by m_channelMutex
 };
