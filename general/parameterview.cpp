@@ -49,6 +49,16 @@ void ParameterView::addView(ParameterView* child)
             Qt::DirectConnection);
 }
 
+bool ParameterView::currentValueForChange(int& current)
+{
+    current = value();
+    if (current == -1) {
+        update(true);
+        current = value();
+    }
+    return current != -1;
+}
+
 void ParameterView::parameterViewUpdate(ParameterView* param, int mincol, int maxcol)
 {
     if (!controller())

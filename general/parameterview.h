@@ -26,6 +26,11 @@ public:
     virtual int displayMode() const;
     virtual double scale() const;
 
+    // For a read-modify-write by a sub-view: this view's value, read from
+    // the hardware first when it is unknown (−1: never read, or the last read
+    // failed). False when it stays unknown.
+    bool currentValueForChange(int& value);
+
     // Adds a sub-view below this one.
     void addView(ParameterView* child);
 

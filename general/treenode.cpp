@@ -175,10 +175,15 @@ void TreeNode::addChild(TreeNode* child, bool moveToMyThread)
         return;
     if (moveToMyThread)
         child->moveSubtreeToThread(thread());
-    insertChild(childCount(), child);
+    insertAt(kAppend, child);
 }
 
 bool TreeNode::insertChild(int row, TreeNode* child)
+{
+    return row >= 0 && insertAt(row, child);
+}
+
+bool TreeNode::insertAt(int row, TreeNode* child)
 {
     if (!child || child == this)
         return false;
@@ -186,7 +191,11 @@ bool TreeNode::insertChild(int row, TreeNode* child)
     if (oldParent && oldParent != this && oldParent->indexOfChild(child) >= 0)
         oldParent->removeChild(child);
     {
+        // The row is checked and used under one lock: another thread may
+        // change the list at any time.
         QMutexLocker lock(&m_mutex);
+        if (row == kAppend)
+            row = int(m_children.size());
         if (row < 0 || row > m_children.size() || m_children.contains(child))
             return false;
         m_children.insert(row, child);

@@ -127,6 +127,9 @@ protected:
     void notifyChanged(int firstColumn, int lastColumn) const;
 
 private:
+    static constexpr int kAppend = -1;
+    // Inserts at row, or at the end for kAppend.
+    bool insertAt(int row, TreeNode* child);
     // Takes the child out of the list (every occurrence); true if it was there.
     bool detachChild(TreeNode* child);
     void moveSubtreeToThread(QThread* thread);
