@@ -1,0 +1,52 @@
+#include "app/myapplication.h"
+#include "app/startupoptions.h"
+#include "app/tivaromainwindow.h"
+
+#include "general/logfilewriter.h"
+
+#include <QStringList>
+
+#include <cstdio>
+#include <memory>
+
+int main(int argc, char* argv[])
+{
+    // Help and version are answered before the application object exists,
+    // so that they work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const StartupOptions early = StartupOptions::parse(arguments);
+    if (early.action == StartupOptions::Action::ShowHelp || early.action == StartupOptions::Action::ShowVersion) {
+        std::fputs(qPrintable(early.message), stdout);
+        return 0;
+    }
+
+    // Destroyed last, so that it sees every message logged until the end.
+    std::unique_ptr<halvorn::general::LogFileWriter> logFile;
+
+    // The application object takes Qt's own options (-platform, -style, ...)
+    // off the command line; what is left must be ours.
+    MyApplication app(argc, argv);
+    const StartupOptions options = StartupOptions::parse(QCoreApplication::arguments());
+    if (options.action != StartupOptions::Action::Run) {
+        std::fputs(qPrintable(options.message), stderr);
+        return 1;
+    }
+    if (!options.logFile.isEmpty()) {
+        logFile = std::make_unique<halvorn::general::LogFileWriter>(options.logFile);
+        if (!logFile->isOpen()) {
+            std::fprintf(stderr, "Cannot open the log file %s: %s\n", qPrintable(options.logFile),
+                         qPrintable(logFile->errorString()));
+            return 1;
+        }
+    }
+
+    app.setSimulation(options.simulate, options.simulationFile);
+    app.setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black }"));
+    app.setApplicationVersion(QStringLiteral(TIVARO_VERSION));
+
+    TivaroMainWindow window;
+    window.show();
+    return app.exec();
+}

@@ -1,0 +1,801 @@
+// Logging: message texts and labels, batched announcements under concurrent
+// logging, clearing while views hold messages, saving, and the log file tee.
+
+#include "general/log.h"
+#include "general/logfilewriter.h"
+#include "general/logmessage.h"
+#include "general/networklog.h"
+#include "general/threadnames.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QPointer>
+#include <QRegularExpression>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+
+#include <atomic>
+#include <csignal>
+#include <functional>
+#include <memory>
+#include <sys/resource.h>
+#include <vector>
+
+using namespace halvorn::general;
+
+namespace {
+
+constexpr int kBatchDelayMs = 200;
+// Timers may be late but never early; this leaves room for clock rounding.
+constexpr qint64 kMinBatchGapNs = 190'000'000;
+
+QString expectedTime(const LogMessage& message)
+{
+    return QDateTime::fromMSecsSinceEpoch(message.msecsSinceEpoch()).toString(QStringLiteral("HH:mm:ss.zzz"));
+}
+
+// Runs `work` in a thread of its own and waits at most `timeoutMs` for it.
+// A thread that does not finish (a deadlock) is left behind; the test fails.
+bool finishesInThread(std::function<void()> work, int timeoutMs = 5000)
+{
+    QThread* thread = QThread::create(std::move(work));
+    thread->start();
+    if (!thread->wait(timeoutMs))
+        return false;
+    delete thread;
+    return true;
+}
+
+// A message that counts its destructions, to see when a log lets go of it.
+class CountingMessage : public LogMessage
+{
+public:
+    explicit CountingMessage(const QString& text)
+        : LogMessage(text, TEST, INFO, QThread::currentThread())
+    {
+    }
+    ~CountingMessage() override { destroyed.fetch_add(1); }
+
+    static inline std::atomic<int> destroyed{0};
+};
+
+// Records every announcement of a log in the order the log emitted them,
+// with the time of emission (connected directly, so it runs in the emitting
+// thread while the log still holds its announcement lock).
+class AnnouncementRecorder
+{
+public:
+    struct Announcement
+    {
+        bool added;
+        int first;
+        int last;
+        qint64 nanoseconds;
+    };
+
+    explicit AnnouncementRecorder(Log* log)
+    {
+        m_clock.start();
+        QObject::connect(log, &Log::addedMessages, &m_context,
+                         [this](int first, int last) { record(true, first, last); }, Qt::DirectConnection);
+        QObject::connect(log, &Log::removedMessages, &m_context,
+                         [this](int first, int last) { record(false, first, last); }, Qt::DirectConnection);
+    }
+
+    std::vector<Announcement> announcements() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_announcements;
+    }
+
+    int announcedCount() const
+    {
+        int total = 0;
+        for (const Announcement& a : announcements())
+            if (a.added)
+                total += a.last - a.first + 1;
+        return total;
+    }
+
+private:
+    void record(bool added, int first, int last)
+    {
+        QMutexLocker locker(&m_mutex);
+        m_announcements.push_back({added, first, last, m_clock.nsecsElapsed()});
+    }
+
+    QObject m_context;
+    QElapsedTimer m_clock;
+    mutable QMutex m_mutex;
+    std::vector<Announcement> m_announcements; // guarded by m_mutex
+};
+
+// A view in the GUI thread that holds message pointers until it has
+// processed removedMessages(), as a table model does.
+class HoldingView : public QObject
+{
+    Q_OBJECT
+
+public:
+    HoldingView(Log* log, Qt::ConnectionType type)
+    {
+        for (int i = 0; i < log->count(); ++i)
+            m_held.append(log->message(i));
+        connect(log, &Log::removedMessages, this, &HoldingView::onRemoved, type);
+    }
+
+    bool processed = false;
+    int destroyedWhenProcessed = -1;
+    QStringList textsWhenProcessed;
+
+public Q_SLOTS:
+    void onRemoved(int, int)
+    {
+        destroyedWhenProcessed = CountingMessage::destroyed.load();
+        for (LogMessage* message : std::as_const(m_held))
+            textsWhenProcessed.append(message->text());
+        m_held.clear();
+        processed = true;
+    }
+
+private:
+    QList<LogMessage*> m_held;
+};
+
+// A log running in a thread of its own, as a network's log does.
+struct ThreadedLog
+{
+    explicit ThreadedLog(const QString& name)
+        : log(new NetworkLog(name))
+    {
+        thread.start();
+        log->moveToThread(&thread);
+    }
+    ~ThreadedLog()
+    {
+        QObject::connect(&thread, &QThread::finished, log, &QObject::deleteLater);
+        thread.quit();
+        thread.wait(5000);
+    }
+
+    QThread thread;
+    NetworkLog* log;
+};
+
+QStringList fileLines(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return {};
+    QStringList lines = QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'));
+    if (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    return lines;
+}
+
+} // namespace
+
+class TestLog : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void classLabels_data();
+    void classLabels();
+    void lineFormatByType_data();
+    void lineFormatByType();
+    void bannerIsFramedWithoutTime();
+    void viewColumns();
+    void timeStampFollowsTheClockAcrossSeconds();
+    void messagesKeepTheThreadNameOfTheirTime();
+
+    void quickMessagesMakeOneBatch();
+    void concurrentMessagesAreAnnouncedOnceInOrder();
+    void catchUpMarksEverythingAnnounced();
+    void disabledLogDropsMessages();
+
+    void clearOnEmptyLogEmitsNothing();
+    void clearRemovesAllAndRestartsNumbering();
+    void clearDropsThePendingBatch();
+    void clearWhileLoggingKeepsAnnouncementsConsistent();
+    void removedMessagesOutliveViews_data();
+    void removedMessagesOutliveViews();
+    void slotsMayReadTheLogWhileItAnnounces();
+
+    void saveWritesOneLinePerMessage();
+    void failedSaveKeepsExistingFile_data();
+    void failedSaveKeepsExistingFile();
+
+    void fileWriterTeesEveryLogWithItsName();
+    void fileWriterKeepsLinesWholeAcrossThreads();
+    void fileWriterReportsUnopenableFile();
+};
+
+void TestLog::classLabels_data()
+{
+    QTest::addColumn<int>("msgClass");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("general") << int(GENERAL) << "GENERAL";
+    QTest::newRow("usb") << int(USB) << "USB";
+    QTest::newRow("dali") << int(DALI) << "DALI";
+    QTest::newRow("virtual dali") << int(VIRTDALI) << "VIRTDALI";
+    QTest::newRow("keymark") << int(KEYMARK) << "KEYMARK";
+    QTest::newRow("chorus") << int(CHORUS) << "CHORUS";
+    QTest::newRow("rdm") << int(RDM) << "RDM";
+    QTest::newRow("test") << int(TEST) << "TEST";
+    QTest::newRow("rdm desc has a space") << int(RDM_DESC) << "RDM DESC";
+    QTest::newRow("settings importer 15") << 15 << "UNKNOWN";
+    QTest::newRow("negative") << -1 << "UNKNOWN";
+    QTest::newRow("large") << 1000 << "UNKNOWN";
+}
+
+void TestLog::classLabels()
+{
+    QFETCH(int, msgClass);
+    QFETCH(QString, label);
+    QCOMPARE(messageClassLabel(msgClass), label);
+    const LogMessage message(QStringLiteral("x"), MessageClass(msgClass), INFO, nullptr);
+    QCOMPARE(message.data(1).toString(), label);
+}
+
+void TestLog::lineFormatByType_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("label");
+    //                                  type              label in front of the text
+    QTest::newRow("debug")          << int(DEBUG)      << "[DEBUG] ";
+    QTest::newRow("info")           << int(INFO)       << "[INFO ] ";
+    QTest::newRow("warn")           << int(WARN)       << "[WARN ] ";
+    QTest::newRow("error")          << int(ERROR)      << "[ERROR] ";
+    QTest::newRow("ok two spaces")  << int(OK)         << "[ OK  ] ";
+    QTest::newRow("python out")     << int(PYTHON_OUT) << "[PYTHO] ";
+    QTest::newRow("send")           << int(SEND)       << "[SEND ] ";
+    QTest::newRow("reply")          << int(REPLY)      << "[REPLY] ";
+    QTest::newRow("no reply")       << int(NOREPLY)    << "[NOREP] ";
+    QTest::newRow("failure as err") << int(FAILURE)    << "[ERROR] ";
+    QTest::newRow("checksum error") << int(ERRCS)      << "[ERRCS] ";
+    QTest::newRow("12 has none")    << 12              << "";
+    QTest::newRow("negative none")  << -3              << "";
+}
+
+void TestLog::lineFormatByType()
+{
+    QFETCH(int, type);
+    QFETCH(QString, label);
+    QVERIFY(label.isEmpty() || label.size() == 8);
+    const LogMessage message(QStringLiteral("Frame 12 34"), DALI, MessageType(type), nullptr);
+    QCOMPARE(message.toString(),
+             QLatin1Char('[') + expectedTime(message) + QStringLiteral("]   ") + label + QStringLiteral("Frame 12 34"));
+    QCOMPARE(messageTypeLabel(type), label);
+}
+
+void TestLog::bannerIsFramedWithoutTime()
+{
+    const LogMessage banner(QStringLiteral("Tivaro"), GENERAL, BANNER, nullptr);
+    const QStringList lines = banner.toString().split(QLatin1Char('\n'));
+    QCOMPARE(lines.size(), 3);
+    QCOMPARE(lines[0], QString(80, QLatin1Char('=')));
+    QCOMPARE(lines[1], QString(22, QLatin1Char(' ')) + QStringLiteral("Tivaro"));
+    QCOMPARE(lines[2], QString(80, QLatin1Char('=')));
+}
+
+void TestLog::viewColumns()
+{
+    Log log(QStringLiteral("columns"));
+    QCOMPARE(log.columnCount(), 4);
+    QCOMPARE(log.columnName(0), QStringLiteral("Time"));
+    QCOMPARE(log.columnName(3), QStringLiteral("Message"));
+    QVERIFY(log.columnName(4).isEmpty());
+
+    QThread named;
+    setThreadName(&named, QStringLiteral("DaliNetwork"));
+    const LogMessage message(QStringLiteral("QUERY STATUS"), DALI, SEND, &named);
+    QCOMPARE(message.data(0).toString(), expectedTime(message));
+    QCOMPARE(message.data(1).toString(), QStringLiteral("DALI"));
+    QCOMPARE(message.data(2).toString(), QStringLiteral("DaliNetwork"));
+    QCOMPARE(message.data(3).toString(), QStringLiteral("QUERY STATUS"));
+    QVERIFY(!message.data(4).isValid());
+    QVERIFY(!message.data(-1).isValid());
+    QCOMPARE(message.toolTip(), QStringLiteral("QUERY STATUS"));
+}
+
+void TestLog::timeStampFollowsTheClockAcrossSeconds()
+{
+    const LogMessage before(QStringLiteral("a"), GENERAL, INFO, nullptr);
+    (void)before.toString();
+    const qint64 second = before.msecsSinceEpoch() / 1000;
+    QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentMSecsSinceEpoch() / 1000 > second, 2000);
+    const LogMessage after(QStringLiteral("b"), GENERAL, INFO, nullptr);
+    QCOMPARE(after.toString().mid(1, 12), expectedTime(after));
+    QCOMPARE(before.toString().mid(1, 12), expectedTime(before));
+    QCOMPARE(after.time(), QDateTime::fromMSecsSinceEpoch(after.msecsSinceEpoch()));
+}
+
+void TestLog::messagesKeepTheThreadNameOfTheirTime()
+{
+    QThread pool;
+    setThreadName(&pool, QStringLiteral("Search daisy"));
+    const LogMessage first(QStringLiteral("one"), GENERAL, INFO, &pool);
+    setThreadName(&pool, QStringLiteral("Parameter search"));
+    const LogMessage second(QStringLiteral("two"), GENERAL, INFO, &pool);
+    QCOMPARE(first.data(2).toString(), QStringLiteral("Search daisy"));
+    QCOMPARE(second.data(2).toString(), QStringLiteral("Parameter search"));
+    QCOMPARE(threadName(&pool), QStringLiteral("Parameter search"));
+
+    QThread unnamed;
+    const LogMessage anonymous(QStringLiteral("three"), GENERAL, INFO, &unnamed);
+    QCOMPARE(anonymous.data(2).toString(), QString::number(reinterpret_cast<quintptr>(&unnamed)));
+
+    // A name given in another thread is seen by a thread that cached the old one.
+    QString seenByWorker;
+    QVERIFY(finishesInThread([&] {
+        (void)currentThreadNameId(&pool);
+        setThreadName(&pool, QStringLiteral("Update"));
+        seenByWorker = LogMessage(QStringLiteral("four"), GENERAL, INFO, &pool).threadName();
+    }));
+    QCOMPARE(seenByWorker, QStringLiteral("Update"));
+}
+
+void TestLog::quickMessagesMakeOneBatch()
+{
+    Log log(QStringLiteral("batches"));
+    QSignalSpy added(&log, &Log::addedMessages);
+    QElapsedTimer clock;
+    clock.start();
+    for (int i = 0; i < 10; ++i)
+        log.logMessage(GENERAL, QStringLiteral("message %1").arg(i), INFO, QThread::currentThread());
+    QVERIFY(clock.elapsed() < 50);
+
+    QVERIFY(added.wait(2000));
+    QVERIFY(clock.elapsed() >= kBatchDelayMs - 10);
+    QCOMPARE(added.count(), 1);
+    QCOMPARE(added.at(0), (QList<QVariant>{0, 9}));
+
+    QTest::qWait(int(300 - clock.elapsed()));
+    log.logMessage(GENERAL, QStringLiteral("eleventh"), INFO, QThread::currentThread());
+    QVERIFY(added.wait(2000));
+    QCOMPARE(added.count(), 2);
+    QCOMPARE(added.at(1), (QList<QVariant>{10, 10}));
+
+    QTest::qWait(300);
+    QCOMPARE(added.count(), 2);
+    QCOMPARE(log.count(), 11);
+}
+
+void TestLog::concurrentMessagesAreAnnouncedOnceInOrder()
+{
+    constexpr int kThreads = 4;
+    constexpr int kBursts = 60;
+    constexpr int kBurstSize = 250;
+    constexpr int kTotal = kThreads * kBursts * kBurstSize;
+
+    ThreadedLog threaded(QStringLiteral("concurrent"));
+    Log* log = threaded.log;
+    AnnouncementRecorder recorder(log);
+
+    std::vector<std::unique_ptr<QThread>> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.emplace_back(QThread::create([log, t] {
+            int sequence = 0;
+            for (int burst = 0; burst < kBursts; ++burst) {
+                for (int i = 0; i < kBurstSize; ++i)
+                    log->logMessage(TEST, QStringLiteral("%1 %2").arg(t).arg(sequence++), INFO,
+                                    QThread::currentThread());
+                QThread::msleep(5); // spread the logging over several batches
+            }
+        }));
+        producers.back()->start();
+    }
+    for (auto& producer : producers)
+        QVERIFY(producer->wait(30000));
+
+    QTRY_COMPARE_WITH_TIMEOUT(recorder.announcedCount(), kTotal, 10000);
+    QCOMPARE(log->count(), kTotal);
+
+    const auto announcements = recorder.announcements();
+    QVERIFY2(announcements.size() >= 2, "the logging should span several batches");
+    int next = 0;
+    for (size_t i = 0; i < announcements.size(); ++i) {
+        const auto& a = announcements[i];
+        QVERIFY(a.added);
+        QCOMPARE(a.first, next);
+        QVERIFY(a.last >= a.first);
+        next = a.last + 1;
+        if (i > 0) {
+            const qint64 gap = a.nanoseconds - announcements[i - 1].nanoseconds;
+            QVERIFY2(gap >= kMinBatchGapNs, qPrintable(QStringLiteral("batches %1 ns apart").arg(gap)));
+        }
+    }
+    QCOMPARE(next, kTotal);
+
+    // Every message exactly once, each thread's messages in their order.
+    std::vector<int> expectedSequence(kThreads, 0);
+    for (int i = 0; i < kTotal; ++i) {
+        const QStringList parts = log->message(i)->text().split(QLatin1Char(' '));
+        QCOMPARE(parts.size(), 2);
+        const int thread = parts[0].toInt();
+        QCOMPARE(parts[1].toInt(), expectedSequence[size_t(thread)]);
+        ++expectedSequence[size_t(thread)];
+    }
+}
+
+void TestLog::catchUpMarksEverythingAnnounced()
+{
+    Log log(QStringLiteral("catch up"));
+    QSignalSpy added(&log, &Log::addedMessages);
+    for (int i = 0; i < 3; ++i)
+        log.logMessage(GENERAL, QStringLiteral("read by the view"), INFO, nullptr);
+    log.catchUp();
+    QVERIFY(!added.wait(kBatchDelayMs * 2));
+
+    log.logMessage(GENERAL, QStringLiteral("new"), INFO, nullptr);
+    QVERIFY(added.wait(2000));
+    QCOMPARE(added.count(), 1);
+    QCOMPARE(added.at(0), (QList<QVariant>{3, 3}));
+}
+
+void TestLog::disabledLogDropsMessages()
+{
+    Log log(QStringLiteral("disabled"));
+    log.setDisabled(true);
+    QVERIFY(log.isDisabled());
+    const int destroyedBefore = CountingMessage::destroyed.load();
+    log.logMessage(GENERAL, QStringLiteral("dropped"), INFO, nullptr);
+    log.logMessage(new CountingMessage(QStringLiteral("dropped too")));
+    QCOMPARE(log.count(), 0);
+    QCOMPARE(CountingMessage::destroyed.load(), destroyedBefore + 1);
+
+    log.setDisabled(false);
+    log.logMessage(GENERAL, QStringLiteral("kept"), INFO, nullptr);
+    QCOMPARE(log.count(), 1);
+    QCOMPARE(log.message(0)->text(), QStringLiteral("kept"));
+    QCOMPARE(log.message(1), nullptr);
+    QCOMPARE(log.message(-1), nullptr);
+}
+
+void TestLog::clearOnEmptyLogEmitsNothing()
+{
+    Log log(QStringLiteral("empty"));
+    QSignalSpy removed(&log, &Log::removedMessages);
+    QSignalSpy added(&log, &Log::addedMessages);
+    log.clear();
+    QCOMPARE(removed.count(), 0);
+    QVERIFY(!added.wait(kBatchDelayMs * 2));
+}
+
+void TestLog::clearRemovesAllAndRestartsNumbering()
+{
+    Log log(QStringLiteral("five"));
+    QSignalSpy added(&log, &Log::addedMessages);
+    QSignalSpy removed(&log, &Log::removedMessages);
+    for (int i = 0; i < 5; ++i)
+        log.logMessage(GENERAL, QStringLiteral("m%1").arg(i), INFO, nullptr);
+    QVERIFY(added.wait(2000));
+
+    log.clear();
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0), (QList<QVariant>{0, 4}));
+    QCOMPARE(log.count(), 0);
+
+    log.logMessage(GENERAL, QStringLiteral("after"), INFO, nullptr);
+    QVERIFY(added.wait(2000));
+    QCOMPARE(added.last(), (QList<QVariant>{0, 0}));
+    QCOMPARE(log.message(0)->text(), QStringLiteral("after"));
+}
+
+void TestLog::clearDropsThePendingBatch()
+{
+    Log log(QStringLiteral("pending"));
+    QSignalSpy added(&log, &Log::addedMessages);
+    QSignalSpy removed(&log, &Log::removedMessages);
+    for (int i = 0; i < 3; ++i)
+        log.logMessage(GENERAL, QStringLiteral("never announced"), INFO, nullptr);
+    log.clear();
+    QCOMPARE(removed.count(), 1);
+    QCOMPARE(removed.at(0), (QList<QVariant>{0, 2}));
+    QVERIFY(!added.wait(kBatchDelayMs * 2));
+
+    log.logMessage(GENERAL, QStringLiteral("first after the clear"), INFO, nullptr);
+    QVERIFY(added.wait(2000));
+    QCOMPARE(added.count(), 1);
+    QCOMPARE(added.at(0), (QList<QVariant>{0, 0}));
+}
+
+void TestLog::clearWhileLoggingKeepsAnnouncementsConsistent()
+{
+    ThreadedLog threaded(QStringLiteral("clear race"));
+    Log* log = threaded.log;
+    AnnouncementRecorder recorder(log);
+
+    std::atomic<bool> stop{false};
+    std::vector<std::unique_ptr<QThread>> producers;
+    for (int t = 0; t < 3; ++t) {
+        producers.emplace_back(QThread::create([log, &stop] {
+            while (!stop.load()) {
+                for (int i = 0; i < 50; ++i)
+                    log->logMessage(TEST, QStringLiteral("busy"), INFO, nullptr);
+                QThread::msleep(1);
+            }
+        }));
+        producers.back()->start();
+    }
+    QElapsedTimer clock;
+    clock.start();
+    int clears = 0;
+    while (clock.elapsed() < 1500) {
+        QTest::qWait(37 + 53 * (clears % 5));
+        log->clear();
+        ++clears;
+    }
+    stop = true;
+    for (auto& producer : producers)
+        QVERIFY(producer->wait(10000));
+    QTest::qWait(kBatchDelayMs * 2);
+
+    // Replay the announcements as a view would: additions continue where the
+    // view's rows end, a removal takes away every row, nothing is empty.
+    int rows = 0;
+    int removals = 0;
+    for (const auto& a : recorder.announcements()) {
+        QVERIFY(a.first <= a.last);
+        if (a.added) {
+            QCOMPARE(a.first, rows);
+            rows = a.last + 1;
+        } else {
+            QCOMPARE(a.first, 0);
+            QVERIFY(a.last + 1 >= rows);
+            rows = 0;
+            ++removals;
+        }
+    }
+    QVERIFY(removals > 0);
+    QCOMPARE(rows, log->count());
+}
+
+void TestLog::removedMessagesOutliveViews_data()
+{
+    QTest::addColumn<bool>("clearInWorker");
+    QTest::addColumn<int>("connection");
+    QTest::newRow("cleared in GUI thread, queued view") << false << int(Qt::QueuedConnection);
+    QTest::newRow("cleared in GUI thread, direct view") << false << int(Qt::AutoConnection);
+    QTest::newRow("cleared in a worker, GUI view") << true << int(Qt::AutoConnection);
+}
+
+void TestLog::removedMessagesOutliveViews()
+{
+    QFETCH(bool, clearInWorker);
+    QFETCH(int, connection);
+
+    Log log(QStringLiteral("held"));
+    QStringList texts;
+    for (int i = 0; i < 20; ++i) {
+        texts.append(QStringLiteral("held message %1").arg(i));
+        log.logMessage(new CountingMessage(texts.last()));
+    }
+    const int destroyedBefore = CountingMessage::destroyed.load();
+    CountingMessage::destroyed.store(0);
+    HoldingView view(&log, Qt::ConnectionType(connection));
+
+    if (clearInWorker)
+        QVERIFY(finishesInThread([&log] { log.clear(); }));
+    else
+        log.clear();
+    QCOMPARE(log.count(), 0);
+
+    QTRY_VERIFY_WITH_TIMEOUT(view.processed, 5000);
+    QCOMPARE(view.destroyedWhenProcessed, 0);
+    QCOMPARE(view.textsWhenProcessed, texts);
+    // Once the views have let go, the messages are freed.
+    QTRY_COMPARE_WITH_TIMEOUT(CountingMessage::destroyed.load(), 20, 5000);
+    CountingMessage::destroyed.fetch_add(destroyedBefore);
+}
+
+void TestLog::slotsMayReadTheLogWhileItAnnounces()
+{
+    ThreadedLog threaded(QStringLiteral("reentrant"));
+    Log* log = threaded.log;
+    QObject context;
+    std::atomic<int> countSeenOnAdd{-1};
+    std::atomic<int> countSeenOnRemove{-1};
+    std::atomic<bool> messageReadOnAdd{false};
+    QObject::connect(log, &Log::addedMessages, &context, [&](int first, int) {
+        messageReadOnAdd = log->message(first) != nullptr;
+        countSeenOnAdd = log->count();
+    }, Qt::DirectConnection);
+    QObject::connect(log, &Log::removedMessages, &context, [&](int, int) {
+        countSeenOnRemove = log->count();
+        log->clear(); // nothing left: no second removal
+    }, Qt::DirectConnection);
+
+    for (int i = 0; i < 4; ++i)
+        log->logMessage(GENERAL, QStringLiteral("m"), INFO, nullptr);
+    // The announcement runs in the log's thread; a deadlock there stops the log.
+    QTRY_COMPARE_WITH_TIMEOUT(countSeenOnAdd.load(), 4, 5000);
+    QVERIFY(messageReadOnAdd);
+
+    QVERIFY2(finishesInThread([log] { log->clear(); }), "clear() deadlocked in its own slot");
+    QCOMPARE(countSeenOnRemove.load(), 0);
+}
+
+void TestLog::saveWritesOneLinePerMessage()
+{
+    Log log(QStringLiteral("save"));
+    log.logMessage(GENERAL, QStringLiteral("Tivaro Started"), INFO, nullptr);
+    log.logMessage(GENERAL, QStringLiteral("Version"), BANNER, nullptr);
+    log.logMessage(KEYMARK, QStringLiteral("Strom 350 µA, 25 °C"), WARN, nullptr);
+    log.logMessage(DALI, QStringLiteral("no label"), MessageType(12), nullptr);
+    log.logMessage(DALI, QString(), FAILURE, nullptr);
+
+    const QStringList labels = {QStringLiteral("[INFO ] "), QString(), QStringLiteral("[WARN ] "), QString(),
+                                QStringLiteral("[ERROR] ")};
+    QByteArray expected;
+    for (int i = 0; i < log.count(); ++i) {
+        const LogMessage* message = log.message(i);
+        if (message->type() == BANNER) {
+            expected += QByteArray(80, '=') + '\n' + QByteArray(22, ' ') + "Version\n" + QByteArray(80, '=');
+        } else {
+            expected += '[' + expectedTime(*message).toUtf8() + "]   " + labels[i].toUtf8()
+                        + message->text().toUtf8();
+        }
+        expected += '\n';
+    }
+
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("log.txt"));
+    QFile old(path);
+    QVERIFY(old.open(QIODevice::WriteOnly));
+    old.write("an older, longer log that must be replaced entirely\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n\n");
+    old.close();
+
+    QVERIFY(log.saveToFile(path));
+    QFile saved(path);
+    QVERIFY(saved.open(QIODevice::ReadOnly));
+    QCOMPARE(saved.readAll(), expected);
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("log.txt")});
+}
+
+void TestLog::failedSaveKeepsExistingFile_data()
+{
+    QTest::addColumn<bool>("existingFile");
+    QTest::addColumn<bool>("limitFileSize");
+    QTest::newRow("folder missing") << false << false;
+    QTest::newRow("disk full half way") << true << true;
+}
+
+void TestLog::failedSaveKeepsExistingFile()
+{
+    QFETCH(bool, existingFile);
+    QFETCH(bool, limitFileSize);
+
+    QTemporaryDir dir;
+    const QString path = existingFile ? dir.filePath(QStringLiteral("log.txt"))
+                                      : dir.filePath(QStringLiteral("missing/log.txt"));
+    const QByteArray precious = "the user's earlier log\n";
+    if (existingFile) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(precious);
+    }
+
+    Log log(QStringLiteral("big"));
+    for (int i = 0; i < 500; ++i)
+        log.logMessage(GENERAL, QStringLiteral("a line long enough to fill the allowed size %1").arg(i), INFO, nullptr);
+
+    // A file size limit makes writes fail part way, as a full disk does
+    // (and works for root, which ignores file permissions).
+    rlimit saved{};
+    auto oldHandler = SIG_DFL;
+    if (limitFileSize) {
+        QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+        oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit limited = saved;
+        limited.rlim_cur = 4096;
+        QCOMPARE(setrlimit(RLIMIT_FSIZE, &limited), 0);
+    }
+    const bool ok = log.saveToFile(path);
+    if (limitFileSize) {
+        setrlimit(RLIMIT_FSIZE, &saved);
+        std::signal(SIGXFSZ, oldHandler);
+    }
+
+    QVERIFY(!ok);
+    if (existingFile) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(file.readAll(), precious);
+        QCOMPARE(QDir(dir.path()).entryList(QDir::Files), QStringList{QStringLiteral("log.txt")});
+    } else {
+        QVERIFY(!QFile::exists(path));
+    }
+}
+
+void TestLog::fileWriterTeesEveryLogWithItsName()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("tivaro.log"));
+    {
+        QFile earlier(path);
+        QVERIFY(earlier.open(QIODevice::WriteOnly));
+        earlier.write("earlier session\n");
+    }
+    ThreadedLog network(QStringLiteral("DALI Network log"));
+    auto writer = std::make_unique<LogFileWriter>(path);
+    QVERIFY(writer->isOpen());
+
+    logToMain(GENERAL, QStringLiteral("Tivaro Started"));
+    // Written as the message is appended, not when it is announced.
+    QCOMPARE(fileLines(path).size(), 2);
+    QVERIFY(finishesInThread([&network] {
+        network.log->logMessage(DALI, QStringLiteral("BROADCAST   OFF"), SEND, QThread::currentThread());
+    }));
+    network.log->logMessage(DALI, QStringLiteral("Commissioning"), BANNER, nullptr);
+
+    writer.reset();
+    logToMain(GENERAL, QStringLiteral("after the writer is gone"));
+
+    Log* main = mainLog();
+    const LogMessage* started = main->message(main->count() - 2);
+    QCOMPARE(started->text(), QStringLiteral("Tivaro Started"));
+    const QStringList expected = {
+        QStringLiteral("earlier session"),
+        QStringLiteral("Main log: ") + started->toString(),
+        QStringLiteral("DALI Network log: ") + network.log->message(0)->toString(),
+        QStringLiteral("DALI Network log: ") + network.log->message(1)->toString().split(QLatin1Char('\n'))[0],
+        network.log->message(1)->toString().split(QLatin1Char('\n'))[1],
+        network.log->message(1)->toString().split(QLatin1Char('\n'))[2],
+    };
+    QCOMPARE(fileLines(path), expected);
+    QVERIFY(expected[2].contains(QStringLiteral("[SEND ] BROADCAST   OFF")));
+}
+
+void TestLog::fileWriterKeepsLinesWholeAcrossThreads()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("threads.log"));
+    LogFileWriter writer(path);
+    QVERIFY(writer.isOpen());
+    Log log(QStringLiteral("Threads"));
+
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 2000;
+    std::vector<std::unique_ptr<QThread>> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.emplace_back(QThread::create([&log, t] {
+            for (int i = 0; i < kPerThread; ++i)
+                log.logMessage(TEST, QStringLiteral("thread %1 line %2 ").arg(t).arg(i).repeated(4), INFO, nullptr);
+        }));
+        producers.back()->start();
+    }
+    for (auto& producer : producers)
+        QVERIFY(producer->wait(30000));
+
+    const QStringList lines = fileLines(path);
+    QCOMPARE(lines.size(), kThreads * kPerThread);
+    static const QRegularExpression format(QStringLiteral(
+        R"(^Threads: \[\d\d:\d\d:\d\d\.\d\d\d\]   \[INFO \] (thread (\d) line (\d+) ){4}$)"));
+    std::vector<int> next(kThreads, 0);
+    for (const QString& line : lines) {
+        const auto match = format.match(line);
+        QVERIFY2(match.hasMatch(), qPrintable(line));
+        const int thread = match.captured(2).toInt();
+        QCOMPARE(match.captured(3).toInt(), next[size_t(thread)]++);
+    }
+}
+
+void TestLog::fileWriterReportsUnopenableFile()
+{
+    QTemporaryDir dir;
+    LogFileWriter writer(dir.filePath(QStringLiteral("no/such/folder/x.log")));
+    QVERIFY(!writer.isOpen());
+    QVERIFY(!writer.errorString().isEmpty());
+    logToMain(GENERAL, QStringLiteral("still logs"));
+    QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no/such/folder/x.log"))));
+}
+
+QTEST_GUILESS_MAIN(TestLog)
+#include "tst_log.moc"
