@@ -1,0 +1,354 @@
+// The simulated DALI gear and bus, driven frame by frame (no tool classes):
+// configuration commands sent twice, the addressing state machine, memory
+// banks and the mailbox, and what the receiver shows the tool.
+
+#include "sim/simdalibus.h"
+#include "sim/simdaligear.h"
+
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QThread>
+
+using namespace halvorn::sim;
+
+namespace {
+
+constexpr qint64 Ms = 1000;
+
+struct Clocked
+{
+    SimDaliGear gear;
+    qint64 now = 0;
+    std::optional<uint8_t> send(int address, int data, qint64 afterUs = 20 * Ms)
+    {
+        now += afterUs;
+        return gear.receive(uint8_t(address), uint8_t(data), now, false);
+    }
+};
+
+QByteArray packet(std::initializer_list<int> bytes)
+{
+    QByteArray out;
+    for (int b : bytes)
+        out.append(char(b));
+    return out;
+}
+
+// Sends a forward frame and polls the receiver like a careful host would;
+// returns the receiver status seen last and the answer (or -1).
+struct Outcome
+{
+    int status = 0;
+    int answer = -1;
+    int polls = 0;
+};
+
+Outcome transact(SimDaliBus& bus, int address, int data)
+{
+    Outcome outcome;
+    const QByteArray accepted = bus.handle(packet({0x0A, 0, address, data, 0}));
+    if (accepted != packet({0x8A}))
+        return outcome;
+    for (int i = 0; i < 20; ++i) {
+        const QByteArray status = bus.handle(packet({0x0C}));
+        ++outcome.polls;
+        outcome.status = quint8(status.at(1));
+        if ((outcome.status & 0x0C) || quint8(status.at(2)) == 255)
+            break;
+    }
+    if (outcome.status & 0x04)
+        outcome.answer = quint8(bus.handle(packet({0x0B})).at(3));
+    return outcome;
+}
+
+} // namespace
+
+class TestSimDaliGear : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void configurationCommandNeedsTwoFramesInARow_data();
+    void configurationCommandNeedsTwoFramesInARow();
+    void initialiseSelectsByAddressForm_data();
+    void initialiseSelectsByAddressForm();
+    void initialiseWindowEndsAfterFifteenMinutes();
+    void compareWithdrawAndProgram();
+    void memoryBanks();
+    void mailboxMakerParameterAndBridge();
+    void ledQueriesNeedEnableDeviceType();
+    void collisionIsAFaultyFrame();
+    void receiverWaitsEndWithinFewPolls();
+    void realisticTimingReportsBusyUntilSettled();
+    void installationSectionRoundTrip();
+};
+
+void TestSimDaliGear::configurationCommandNeedsTwoFramesInARow_data()
+{
+    QTest::addColumn<qint64>("gapUs");
+    QTest::addColumn<bool>("frameBetween");
+    QTest::addColumn<bool>("stored");
+    QTest::newRow("twice within 100 ms") << 40 * Ms << false << true;
+    QTest::newRow("twice 150 ms apart") << 150 * Ms << false << false;
+    QTest::newRow("another frame between") << 20 * Ms << true << false;
+}
+
+void TestSimDaliGear::configurationCommandNeedsTwoFramesInARow()
+{
+    QFETCH(qint64, gapUs);
+    QFETCH(bool, frameBetween);
+    QFETCH(bool, stored);
+    Clocked bus;
+    bus.send(0xA3, 100);         // DTR = 100
+    bus.send(0xFF, 0x2A);        // STORE THE DTR AS MAX LEVEL
+    if (frameBetween)
+        bus.send(0xFF, 0x90, 5 * Ms);
+    bus.send(0xFF, 0x2A, gapUs);
+    QCOMPARE(bus.gear.maxLevel(), stored ? 100 : 254);
+    // Sent once more alone, it changes nothing either.
+    bus.send(0xA3, 90);
+    bus.send(0xFF, 0x2A);
+    QCOMPARE(bus.gear.maxLevel(), stored ? 100 : 254);
+}
+
+void TestSimDaliGear::initialiseSelectsByAddressForm_data()
+{
+    QTest::addColumn<int>("shortAddress");
+    QTest::addColumn<int>("data");
+    QTest::addColumn<bool>("initialised");
+    QTest::newRow("all, addressed gear") << 4 << 0x00 << true;
+    QTest::newRow("unaddressed only, addressed gear") << 4 << 0xFF << false;
+    QTest::newRow("unaddressed only, new gear") << 0xFF << 0xFF << true;
+    QTest::newRow("own short address") << 4 << 0x09 << true;
+    QTest::newRow("other short address") << 4 << 0x0B << false;
+}
+
+void TestSimDaliGear::initialiseSelectsByAddressForm()
+{
+    QFETCH(int, shortAddress);
+    QFETCH(int, data);
+    QFETCH(bool, initialised);
+    SimDaliGearConfig config;
+    config.shortAddress = uint8_t(shortAddress);
+    Clocked bus{SimDaliGear(config)};
+    bus.send(0xA5, data);
+    bus.send(0xA5, data);
+    QCOMPARE(bus.gear.isInitialised(bus.now), initialised);
+}
+
+void TestSimDaliGear::initialiseWindowEndsAfterFifteenMinutes()
+{
+    SimDaliGearConfig config;
+    config.randomAddress = 0x100;
+    Clocked bus{SimDaliGear(config)};
+    bus.send(0xA5, 0);
+    bus.send(0xA5, 0);
+    bus.send(0xB5, 0xFF); // search address 0xFFFFFF... L byte only
+    QCOMPARE(bus.send(0xA9, 0), std::optional<uint8_t>(0xFF));
+    QCOMPARE(bus.send(0xA9, 0, 14LL * 60 * 1000 * Ms), std::optional<uint8_t>(0xFF));
+    QCOMPARE(bus.send(0xA9, 0, 2LL * 60 * 1000 * Ms), std::nullopt);
+}
+
+void TestSimDaliGear::compareWithdrawAndProgram()
+{
+    SimDaliGearConfig config;
+    config.fixedRandomAddress = 0x12AB34;
+    Clocked bus{SimDaliGear(config)};
+    bus.send(0xA5, 0);
+    bus.send(0xA5, 0);
+    bus.send(0xA7, 0);
+    bus.send(0xA7, 0);
+    QCOMPARE(bus.gear.randomAddress(), 0x12AB34u);
+    bus.send(0xB1, 0x12);
+    bus.send(0xB3, 0xAB);
+    bus.send(0xB5, 0x33);
+    QCOMPARE(bus.send(0xA9, 0), std::nullopt); // random > search
+    bus.send(0xB5, 0x34);
+    QCOMPARE(bus.send(0xA9, 0), std::optional<uint8_t>(0xFF));
+    QCOMPARE(bus.send(0xBB, 0), std::optional<uint8_t>(0xFF)); // no short address yet
+    bus.send(0xB7, 2 * 7 + 1);
+    QCOMPARE(bus.gear.shortAddress(), 7);
+    QCOMPARE(bus.send(0xBB, 0), std::optional<uint8_t>(15));
+    QCOMPARE(bus.send(0xB9, 15), std::optional<uint8_t>(0xFF));
+    bus.send(0xAB, 0);
+    QCOMPARE(bus.send(0xA9, 0), std::nullopt); // withdrawn
+    QCOMPARE(bus.send(0x0F, 0x91), std::optional<uint8_t>(0xFF)); // QUERY CONTROL GEAR at 7
+    bus.send(0xA1, 0);
+    QVERIFY(!bus.gear.isInitialised(bus.now));
+    QCOMPARE(bus.send(0xBB, 0), std::nullopt);
+}
+
+void TestSimDaliGear::memoryBanks()
+{
+    Clocked bus;
+    auto select = [&](int bank, int location) {
+        bus.send(0xC3, bank);
+        bus.send(0xA3, location);
+    };
+    select(0, 0);
+    QCOMPARE(bus.send(0xFF, 0xC5), std::optional<uint8_t>(0x1A)); // last location of bank 0
+    QCOMPARE(bus.gear.dtr(), 1);
+    select(0, 5);
+    bus.send(0xFF, 0x81);
+    bus.send(0xFF, 0x81);
+    QCOMPARE(bus.send(0xC7, 0x55), std::nullopt); // bank 0 is read-only
+    bus.send(0xFF, 0x05); // a command other than DTR, query or memory access ends the enable
+    select(1, 0x20);
+    QCOMPARE(bus.send(0xC7, 0x55), std::nullopt); // not enabled
+    bus.send(0xFF, 0x81);
+    bus.send(0xFF, 0x81);
+    QCOMPARE(bus.send(0xC7, 0x12), std::optional<uint8_t>(0x12));
+    QCOMPARE(bus.send(0xC7, 0x34), std::optional<uint8_t>(0x34)); // DTR moved on
+    QCOMPARE(bus.gear.memory(1, 0x20), 0x12);
+    QCOMPARE(bus.gear.memory(1, 0x21), 0x34);
+    bus.send(0xFF, 0x00); // any other command ends the write enable
+    select(1, 0x22);
+    QCOMPARE(bus.send(0xC7, 0x56), std::nullopt);
+    select(1, 0x80); // beyond the last location
+    QCOMPARE(bus.send(0xFF, 0xC5), std::nullopt);
+}
+
+void TestSimDaliGear::mailboxMakerParameterAndBridge()
+{
+    SimDaliGearConfig config;
+    config.makerParameters = {{0x0005, 0x1234}, {0x0102, 0x0001}};
+    config.bridgeRegisters = {{1, 42}};
+    Clocked bus{SimDaliGear(config)};
+    auto write = [&](int location, std::initializer_list<int> bytes) {
+        bus.send(0xC3, 1);
+        bus.send(0xA3, location);
+        bus.send(0xFF, 0x81);
+        bus.send(0xFF, 0x81);
+        for (int b : bytes)
+            QVERIFY(bus.send(0xC7, b).has_value());
+    };
+    write(0x70, {0x00, 0x05});
+    write(0x74, {0x41});
+    QCOMPARE(bus.gear.memory(1, 0x74), 0x00);
+    QCOMPARE(bus.gear.memory(1, 0x72), 0x34); // stored low byte first
+    QCOMPARE(bus.gear.memory(1, 0x73), 0x12);
+    write(0x70, {0x00, 0x06});
+    write(0x74, {0x41});
+    QCOMPARE(bus.gear.memory(1, 0x74), 0x04); // unknown parameter
+    write(0x70, {0x01, 0x02});
+    write(0x72, {0xCD, 0xAB}); // parameters ending in 0x02 take low byte first
+    write(0x74, {0xC1});
+    QCOMPARE(bus.gear.makerParameter(0x0102), 0xABCD);
+
+    write(0x70, {0x2E, 0x6A});
+    write(0x72, {0x01, 0x00});
+    write(0x74, {0x21});
+    QCOMPARE(bus.gear.memory(1, 0x74), 0x00);
+    QCOMPARE(bus.gear.memory(1, 0x72), 42);
+    write(0x70, {0x5D, 0x19});
+    write(0x72, {0x02, 0x77});
+    write(0x74, {0x21});
+    QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
+    write(0x70, {0x12, 0x34}); // wrong key
+    write(0x72, {0x02, 0x00});
+    write(0x74, {0x21});
+    QCOMPARE(bus.gear.memory(1, 0x74), 0x04);
+    QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
+}
+
+void TestSimDaliGear::ledQueriesNeedEnableDeviceType()
+{
+    Clocked bus;
+    QCOMPARE(bus.send(0xFF, 0xFE), std::nullopt);
+    bus.send(0xC1, 6);
+    QCOMPARE(bus.send(0xFF, 0xFE), std::optional<uint8_t>(4)); // QUERY MIN FAST FADE TIME
+    QCOMPARE(bus.send(0xFF, 0xFE), std::nullopt);                // enable covers one command
+    bus.send(0xA3, 10);
+    bus.send(0xC1, 6);
+    bus.send(0xFF, 0xE4);
+    bus.send(0xFF, 0xE4); // STORE DTR AS FAST FADE TIME, sent twice after one enable
+    QCOMPARE(bus.gear.fastFadeTime(), 10);
+    bus.send(0xC1, 8);
+    QCOMPARE(bus.send(0xFF, 0xFD), std::nullopt); // not a colour gear
+}
+
+void TestSimDaliGear::collisionIsAFaultyFrame()
+{
+    SimDaliBus bus;
+    bus.setExternalSupply(true);
+    bus.addGear();
+    bus.addGear();
+    const Outcome both = transact(bus, 0xFF, 0x91);
+    QVERIFY(both.status & 0x08);
+    QCOMPARE(both.answer, -1);
+    QCOMPARE(bus.statistics().collisions, 1);
+    bus.clearGear();
+    bus.addGear();
+    const Outcome one = transact(bus, 0xFF, 0x91);
+    QCOMPARE(one.status & 0x0C, 0x04);
+    QCOMPARE(one.answer, 0xFF);
+}
+
+void TestSimDaliGear::receiverWaitsEndWithinFewPolls()
+{
+    SimDaliBus bus;
+    bus.setExternalSupply(true);
+    const Outcome nobody = transact(bus, 0xFF, 0x91);
+    QCOMPARE(nobody.answer, -1);
+    QVERIFY(nobody.polls <= 4);
+    // Unpowered, nobody answers even with gear on the bus.
+    bus.setExternalSupply(false);
+    bus.addGear();
+    QCOMPARE(transact(bus, 0xFF, 0x91).answer, -1);
+}
+
+void TestSimDaliGear::realisticTimingReportsBusyUntilSettled()
+{
+    SimDaliBus bus;
+    bus.setExternalSupply(true);
+    bus.setRealisticTiming(true);
+    QCOMPARE(bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})), packet({0x8A}));
+    QCOMPARE(bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})), packet({0xAA, 0x02}));
+    QElapsedTimer waited;
+    waited.start();
+    bool accepted = false;
+    while (!accepted && waited.elapsed() < 500) {
+        accepted = bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})) == packet({0x8A});
+        QThread::usleep(500);
+    }
+    QVERIFY(accepted);
+    // A forward frame and its settling time: 38 + 22 Te.
+    QVERIFY(waited.elapsed() >= 20);
+    QCOMPARE(bus.statistics().forwardFrames, 2);
+    QVERIFY(bus.statistics().busyReplies >= 1);
+    QCOMPARE(bus.statistics().minimumBusTimeUs, 2 * (SimDaliBus::ForwardFrameUs + SimDaliBus::SettlingUs));
+}
+
+void TestSimDaliGear::installationSectionRoundTrip()
+{
+    SimDaliBus bus;
+    QString error;
+    const QJsonObject section{
+        {"powered", true},
+        {"randomGear", 3},
+        {"seed", 9},
+        {"gear", QJsonArray{QJsonObject{{"short", 5}, {"random", "0x123456"}, {"fault", "neverAnswers"}},
+                            QJsonObject{{"randomiseTo", "0x000100"}, {"bank1", QJsonObject{{"0x10", 7}}}}}},
+    };
+    QVERIFY2(bus.load(section, &error), qPrintable(error));
+    QCOMPARE(bus.gearCount(), 5);
+    QCOMPARE(bus.gear(0).shortAddress(), 5);
+    QCOMPARE(bus.gear(0).fault(), SimGearFault::NeverAnswers);
+    QCOMPARE(bus.gear(1).memory(1, 0x10), 7);
+    SimDaliBus copy;
+    QVERIFY(copy.load(bus.save(), &error));
+    QCOMPARE(copy.gearCount(), 5);
+    QCOMPARE(copy.gear(0).randomAddress(), 0x123456u);
+    QCOMPARE(copy.gear(1).config().fixedRandomAddress, std::optional<uint32_t>(0x100));
+
+    QVERIFY(!bus.load(QJsonObject{{"gear", QJsonArray{QJsonObject{{"short", 64}}}}}, &error));
+    QVERIFY(error.contains("short"));
+    QVERIFY(!bus.load(QJsonObject{{"randomGear", 65}}, &error));
+    QVERIFY(!bus.load(QJsonObject{{"timing", "fast"}}, &error));
+    QCOMPARE(bus.gearCount(), 5); // a malformed section changes nothing
+}
+
+QTEST_GUILESS_MAIN(TestSimDaliGear)
+#include "tst_simdaligear.moc"
