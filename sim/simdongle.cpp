@@ -144,6 +144,7 @@ void SimDongle::setCapabilities(quint16 capabilities)
 QByteArray SimDongle::process(const QByteArray& request)
 {
     auto guard = lock();
+    m_lastRequest = request;
     if (request.isEmpty())
         return {};
     const int code = quint8(request.at(0));
@@ -432,6 +433,12 @@ int SimDongle::requestCount(int code) const
 {
     auto guard = lock();
     return m_requestCounts.value(code, 0);
+}
+
+QByteArray SimDongle::lastRequest() const
+{
+    auto guard = lock();
+    return m_lastRequest;
 }
 
 int SimDongle::totalRequestCount() const

@@ -140,6 +140,8 @@ public:
     void countTransfer(SimFault::Direction direction);
     int transferCount(SimFault::Direction direction) const;
     int requestCount(int code) const;
+    // The last request that reached the firmware, as received.
+    QByteArray lastRequest() const;
     int totalRequestCount() const;
 
     // The dongle's entry in the installation file (see docs/simulator.md).
@@ -173,6 +175,7 @@ private:
     int m_transfers[2] = {0, 0};
     QHash<int, int> m_requestCounts;
     int m_totalRequests = 0;
+    QByteArray m_lastRequest;
 
     // DMX frame assembly from the set-point blocks.
     QByteArray m_dmxAssembly;

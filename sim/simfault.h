@@ -18,7 +18,8 @@ struct SimFault {
         Stall,   // the endpoint stalls: UsbErrorPipe
         Resize,  // the reply has exactly `length` bytes (cut or padded with 0xEE); longer than the host's buffer is an overflow
         Garble,  // every reply byte is XORed with 0xA5
-        Unplug   // the dongle is pulled out during this transfer: UsbErrorNoDevice from now on
+        Unplug,  // the dongle is pulled out during this transfer: UsbErrorNoDevice from now on
+        Error    // the transfer fails with `result` (any libusb result code)
     };
     enum Direction { Out, In };
     static constexpr int AnyCode = -1;
@@ -32,6 +33,7 @@ struct SimFault {
     int every = 1;
     int count = Forever;
     int length = 0;
+    int result = 0;
 
     static SimFault timeout(Direction direction = In) { return make(Timeout, direction); }
     static SimFault stall(Direction direction = In) { return make(Stall, direction); }
@@ -43,6 +45,12 @@ struct SimFault {
     }
     static SimFault garbled() { return make(Garble, In); }
     static SimFault unplug(Direction direction = Out) { return make(Unplug, direction); }
+    static SimFault error(int libusbResult, Direction direction = Out)
+    {
+        SimFault fault = make(Error, direction);
+        fault.result = libusbResult;
+        return fault;
+    }
 
     SimFault& forCode(int commandCode) { code = commandCode; return *this; }
     SimFault& forParameter(int address) { parameter = address; return *this; }

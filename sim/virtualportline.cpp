@@ -160,6 +160,18 @@ int VirtualPortline::latencyUs() const
     return m_latencyUs;
 }
 
+void VirtualPortline::setEnumerationDelayMs(int milliseconds)
+{
+    QMutexLocker locker(&m_mutex);
+    m_enumerationDelayMs = std::max(milliseconds, 0);
+}
+
+int VirtualPortline::enumerationCount() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_enumerationCount;
+}
+
 void VirtualPortline::setTimeoutWaitMs(int milliseconds)
 {
     QMutexLocker locker(&m_mutex);
@@ -195,6 +207,14 @@ std::shared_ptr<VirtualPortline> VirtualPortline::fromInstallationFile(const QSt
 int VirtualPortline::getDeviceList(QList<UsbDevice>& devices)
 {
     QMutexLocker locker(&m_mutex);
+    ++m_enumerationCount;
+    if (m_enumerationDelayMs > 0) {
+        // A slow bus: the wait is not cut short by unplugging.
+        const int delayMs = m_enumerationDelayMs;
+        locker.unlock();
+        std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
+        locker.relock();
+    }
     devices.clear();
     for (const auto& device : m_devices) {
         if (device->plugged)
@@ -358,6 +378,9 @@ int VirtualPortline::transferOut(Handle* handle, const std::shared_ptr<SimDongle
         case SimFault::Unplug:
             unplugLocked(handle->device);
             return UsbErrorNoDevice;
+        case SimFault::Error:
+            handle->hasReply = false;
+            return fault->result;
         case SimFault::Resize:
         case SimFault::Garble:
             applyReplyFault(*fault, request); // the firmware receives a damaged request
@@ -411,6 +434,8 @@ int VirtualPortline::transferIn(Handle* handle, const std::shared_ptr<SimDongle>
         }
         if (fault && fault->kind == SimFault::Stall)
             return UsbErrorPipe;
+        if (fault && fault->kind == SimFault::Error)
+            return fault->result;
         if (!hasReply || (fault && fault->kind == SimFault::Timeout))
             return waitForTimeoutLocked(handle->device, timeoutMs);
     }

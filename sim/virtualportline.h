@@ -58,6 +58,10 @@ public:
     int latencyUs() const;
     // −1: a time-out blocks for the caller's time-out.
     void setTimeoutWaitMs(int milliseconds);
+    // Every device list takes this long (a busy bus, for shut-down tests).
+    void setEnumerationDelayMs(int milliseconds);
+    // How often the device list was fetched (each one is a poll of the bus).
+    int enumerationCount() const;
 
     // Plugs in the dongles of an installation (see docs/simulator.md).
     bool loadInstallation(const QJsonObject& installation, QString* error);
@@ -101,6 +105,8 @@ private:
     std::vector<std::unique_ptr<Handle>> m_handles; // guarded by m_mutex
     int m_latencyUs = 0;                            // guarded by m_mutex
     int m_timeoutWaitMs = -1;                       // guarded by m_mutex
+    int m_enumerationDelayMs = 0;                   // guarded by m_mutex
+    int m_enumerationCount = 0;                     // guarded by m_mutex
 };
 
 } // namespace halvorn::sim

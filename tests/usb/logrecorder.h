@@ -1,0 +1,73 @@
+#pragma once
+
+#include "general/log.h"
+
+#include <QList>
+#include <QMutex>
+#include <QMutexLocker>
+#include <QString>
+#include <QStringList>
+
+// Records every message appended to any log while it exists (taps are called
+// on the appending thread, hence the lock).
+class LogRecorder : public halvorn::general::LogTap
+{
+public:
+    struct Entry {
+        QString text;
+        int msgClass;
+        int type;
+    };
+
+    LogRecorder() { halvorn::general::Log::addTap(this); }
+    ~LogRecorder() override { halvorn::general::Log::removeTap(this); }
+
+    void messageAppended(const halvorn::general::Log&, const halvorn::general::LogMessage& message) override
+    {
+        QMutexLocker locker(&m_mutex);
+        m_entries.append({message.text(), int(message.msgClass()), int(message.type())});
+    }
+
+    QList<Entry> entries() const
+    {
+        QMutexLocker locker(&m_mutex);
+        return m_entries;
+    }
+
+    QStringList texts() const
+    {
+        QStringList result;
+        for (const Entry& entry : entries())
+            result.append(entry.text);
+        return result;
+    }
+
+    int count(const QString& text) const { return int(texts().count(text)); }
+    bool contains(const QString& text) const { return count(text) > 0; }
+    // Messages of one class and type with exactly this text.
+    int count(const QString& text, int msgClass, int type) const
+    {
+        int n = 0;
+        for (const Entry& entry : entries())
+            n += entry.text == text && entry.msgClass == msgClass && entry.type == type;
+        return n;
+    }
+    bool containsPart(const QString& part) const
+    {
+        for (const QString& text : texts()) {
+            if (text.contains(part))
+                return true;
+        }
+        return false;
+    }
+
+    void clear()
+    {
+        QMutexLocker locker(&m_mutex);
+        m_entries.clear();
+    }
+
+private:
+    mutable QMutex m_mutex;
+    QList<Entry> m_entries;
+};
