@@ -44,6 +44,19 @@ constexpr NetworkParameterInfo NetworkParameters[] = {
      "Non-zero makes the bus exchanges more tolerant of interference"},
 };
 
+// The log signals carry the producing thread across to the log's thread.
+void registerMetaTypes()
+{
+    static const bool registered = [] {
+        qRegisterMetaType<QThread*>();
+        qRegisterMetaType<MessageClass>();
+        qRegisterMetaType<MessageType>();
+        qRegisterMetaType<LogMessage*>();
+        return true;
+    }();
+    Q_UNUSED(registered);
+}
+
 void joinThread(QThread* thread, const QString& what)
 {
     if (!thread->wait(QDeadlineTimer(SlowJoinReportMs))) {
@@ -60,6 +73,7 @@ void joinThread(QThread* thread, const QString& what)
 Network::Network(TreeNode* parent)
     : ParameterDevice(parent)
 {
+    registerMetaTypes();
     setName(QStringLiteral("Network"));
 
     m_thread = new QThread;
@@ -335,7 +349,7 @@ void Network::createNetworkParameters()
     ParameterGroup* parameters = group(QStringLiteral("Parameters"));
     parameters->setAutoUpdateCheckable(false);
     for (const NetworkParameterInfo& info : NetworkParameters) {
-        if (findParameter(info.number))
+        if (parameters->findParameter(info.number))
             continue;
         auto* param = new Parameter(this, info.number, QString::fromLatin1(info.name),
                                     QString::fromLatin1(info.tooltip), -1, -1, -1, false, false,
