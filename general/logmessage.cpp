@@ -4,7 +4,9 @@
 
 #include <QThread>
 
+#include <algorithm>
 #include <array>
+#include <cstring>
 #include <limits>
 
 namespace halvorn::general {
@@ -23,15 +25,17 @@ constexpr std::array<const char*, 12> kTypeLabels = {
 constexpr int kBannerWidth = 80;
 constexpr int kBannerIndent = 22;
 
+constexpr int kTimeLength = 12; // "HH:mm:ss.zzz"
+
 // Formatting the local time is the slow part of saving a long log. Messages
 // come in runs within the same second, so each thread keeps the text of the
-// last second it formatted and only appends the milliseconds.
-QString timeOfDayText(qint64 msecsSinceEpoch)
+// last second it formatted and only adds the milliseconds.
+void writeTimeOfDay(qint64 msecsSinceEpoch, QChar* out)
 {
     struct LastSecond
     {
         qint64 second = std::numeric_limits<qint64>::min();
-        QString text;
+        char text[8] = {};
     };
     thread_local LastSecond last;
 
@@ -42,16 +46,24 @@ QString timeOfDayText(qint64 msecsSinceEpoch)
         --second;
     }
     if (last.second != second) {
+        const QByteArray text =
+            QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss")).toLatin1();
+        std::memset(last.text, '0', sizeof last.text);
+        std::memcpy(last.text, text.constData(), std::min(size_t(text.size()), sizeof last.text));
         last.second = second;
-        last.text = QDateTime::fromMSecsSinceEpoch(second * 1000).toString(QStringLiteral("HH:mm:ss"));
     }
-    QString text;
-    text.reserve(last.text.size() + 4);
-    text += last.text;
-    text += QLatin1Char('.');
-    text += QLatin1Char(char('0' + millis / 100));
-    text += QLatin1Char(char('0' + millis / 10 % 10));
-    text += QLatin1Char(char('0' + millis % 10));
+    for (char c : last.text)
+        *out++ = QLatin1Char(c);
+    *out++ = QLatin1Char('.');
+    *out++ = QLatin1Char(char('0' + millis / 100));
+    *out++ = QLatin1Char(char('0' + millis / 10 % 10));
+    *out = QLatin1Char(char('0' + millis % 10));
+}
+
+QString timeOfDayText(qint64 msecsSinceEpoch)
+{
+    QString text(kTimeLength, Qt::Uninitialized);
+    writeTimeOfDay(msecsSinceEpoch, text.data());
     return text;
 }
 
@@ -99,15 +111,23 @@ QString LogMessage::toString() const
         return rule + QLatin1Char('\n') + QString(kBannerIndent, QLatin1Char(' ')) + text()
                + QLatin1Char('\n') + rule;
     }
+    // Written in place: this runs for every line of a saved log.
     const QString body = text();
-    const QString label = messageTypeLabel(type());
-    QString line;
-    line.reserve(17 + label.size() + body.size());
-    line += QLatin1Char('[');
-    line += timeOfDayText(m_msecsSinceEpoch);
-    line += QLatin1String("]   ");
-    line += label;
-    line += body;
+    const char* label = (m_type >= 0 && size_t(m_type) < kTypeLabels.size()) ? kTypeLabels[size_t(m_type)] : "";
+    const qsizetype labelLength = qsizetype(std::strlen(label));
+    static constexpr char kAfterTime[] = "]   ";
+    constexpr qsizetype kAfterTimeLength = sizeof kAfterTime - 1;
+
+    QString line(1 + kTimeLength + kAfterTimeLength + labelLength + body.size(), Qt::Uninitialized);
+    QChar* out = line.data();
+    *out++ = QLatin1Char('[');
+    writeTimeOfDay(m_msecsSinceEpoch, out);
+    out += kTimeLength;
+    for (qsizetype i = 0; i < kAfterTimeLength; ++i)
+        *out++ = QLatin1Char(kAfterTime[i]);
+    for (qsizetype i = 0; i < labelLength; ++i)
+        *out++ = QLatin1Char(label[i]);
+    std::copy(body.constBegin(), body.constEnd(), out);
     return line;
 }
 
