@@ -1,0 +1,29 @@
+#include "general/ui/paramtogglemenuitem.h"
+
+namespace halvorn::general {
+
+ParamToggleMenuItem::ParamToggleMenuItem(Parameter* parameter, QObject* parent)
+    : TreeNodeMenuItem(parameter ? parameter->name() : QString(), parent)
+    , m_parameter(parameter)
+{
+    setNode(parameter);
+    setCheckable(true);
+    setChecked(parameter && parameter->value() == 1);
+    connect(this, &QAction::triggered, this, &ParamToggleMenuItem::toggle);
+    if (parameter)
+        connect(parameter, &Parameter::parameterChanged, this, &ParamToggleMenuItem::parameterChanged);
+}
+
+void ParamToggleMenuItem::toggle(bool b)
+{
+    if (m_parameter)
+        m_parameter->setValue(b ? 1 : 0, true);
+}
+
+void ParamToggleMenuItem::parameterChanged(Parameter* param)
+{
+    if (param && param == m_parameter)
+        setChecked(param->value() == 1);
+}
+
+} // namespace halvorn::general

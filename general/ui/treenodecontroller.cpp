@@ -1,0 +1,137 @@
+#include "general/ui/treenodecontroller.h"
+
+#include "general/treenode.h"
+#include "general/ui/treenodemodel.h"
+
+#include <QMutexLocker>
+#include <QTimer>
+
+#include <algorithm>
+
+namespace halvorn::general {
+
+TreeNodeController::TreeNodeController()
+    : m_flushTimer(new QTimer(this))
+{
+    m_flushTimer->setSingleShot(true);
+    connect(m_flushTimer, &QTimer::timeout, this, &TreeNodeController::flush);
+}
+
+TreeNodeController::~TreeNodeController()
+{
+    // Retired nodes still waiting for us must not leak.
+    QMutexLocker lock(&m_mutex);
+    for (const StructureChange& change : std::as_const(m_structure)) {
+        if (change.kind == StructureChange::Remove && change.retire && change.alive)
+            change.alive->deleteLater();
+    }
+}
+
+void TreeNodeController::setModel(TreeNodeModel* model)
+{
+    if (m_model)
+        disconnect(this, &TreeNodeController::dataChanged, m_model, nullptr);
+    m_model = model;
+    if (model)
+        connect(this, &TreeNodeController::dataChanged, model,
+                [model](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
+                    emit model->dataChanged(topLeft, bottomRight);
+                });
+}
+
+void TreeNodeController::nodeChanged(TreeNode* node, int firstColumn, int lastColumn)
+{
+    if (!node)
+        return;
+    QMutexLocker lock(&m_mutex);
+    auto it = m_changed.find(node);
+    if (it == m_changed.end()) {
+        m_changed.insert(node, {firstColumn, lastColumn});
+    } else {
+        it->first = std::min(it->first, firstColumn);
+        it->last = std::max(it->last, lastColumn);
+    }
+    scheduleFlushLocked();
+}
+
+void TreeNodeController::nodeInserted(TreeNode* parent, TreeNode* child, int row)
+{
+    if (!child)
+        return;
+    QPointer<TreeNode> alive(child);
+    QMutexLocker lock(&m_mutex);
+    m_structure.append({StructureChange::Insert, parent, child, alive, row, false});
+    scheduleFlushLocked();
+}
+
+void TreeNodeController::nodeRemoved(TreeNode* parent, TreeNode* child, bool retire)
+{
+    if (!child)
+        return;
+    QPointer<TreeNode> alive(child);
+    QMutexLocker lock(&m_mutex);
+    m_structure.append({StructureChange::Remove, parent, child, alive, -1, retire});
+    scheduleFlushLocked();
+}
+
+void TreeNodeController::scheduleFlushLocked()
+{
+    if (m_flushPosted)
+        return;
+    m_flushPosted = true;
+    // Posting an event neither blocks nor calls back into the tree.
+    QMetaObject::invokeMethod(this, &TreeNodeController::onFlushRequested, Qt::QueuedConnection);
+}
+
+bool TreeNodeController::hasPendingChanges() const
+{
+    QMutexLocker lock(&m_mutex);
+    return !m_structure.isEmpty() || !m_changed.isEmpty();
+}
+
+void TreeNodeController::onFlushRequested()
+{
+    if (m_flushTimer->isActive())
+        return;
+    const qint64 since = m_sinceFlush.isValid() ? m_sinceFlush.elapsed() : kMinFlushIntervalMs;
+    if (since < kMinFlushIntervalMs)
+        m_flushTimer->start(int(kMinFlushIntervalMs - since));
+    else
+        flush();
+}
+
+void TreeNodeController::flush()
+{
+    m_flushTimer->stop();
+    QList<StructureChange> structure;
+    QHash<TreeNode*, TreeNodeModel::ColumnSpan> changed;
+    {
+        QMutexLocker lock(&m_mutex);
+        structure.swap(m_structure);
+        changed.swap(m_changed);
+        m_flushPosted = false;
+    }
+    m_sinceFlush.start();
+
+    if (TreeNodeModel* model = m_model) {
+        for (const StructureChange& change : std::as_const(structure)) {
+            if (change.kind == StructureChange::Insert)
+                model->applyInsert(change.parent, change.child, change.alive, change.row);
+            else
+                model->applyRemove(change.parent, change.child);
+        }
+        if (!changed.isEmpty()) {
+            const auto ranges = model->changedRanges(changed);
+            for (const auto& range : ranges)
+                emit dataChanged(range.first, range.second);
+        }
+    }
+
+    // Only now that the model has let go of them.
+    for (const StructureChange& change : std::as_const(structure)) {
+        if (change.kind == StructureChange::Remove && change.retire && change.alive)
+            change.alive->deleteLater();
+    }
+}
+
+} // namespace halvorn::general

@@ -1,0 +1,10 @@
+#include "general/ui/treenodemenuitem.h"
+
+namespace halvorn::general {
+
+TreeNodeMenuItem::TreeNodeMenuItem(const QString& text, QObject* parent)
+    : QAction(text, parent)
+{
+}
+
+} // namespace halvorn::general

@@ -1,0 +1,263 @@
+#include "general/ui/treenodemodel.h"
+
+#include "general/treenode.h"
+
+#include <algorithm>
+
+namespace halvorn::general {
+
+TreeNodeModel::TreeNodeModel(TreeNode* root, QObject* parent)
+    : QAbstractItemModel(parent)
+    , m_columns(root ? root->columnCount() : 5)
+{
+    m_root.node = root;
+    m_root.alive = root;
+    if (!root)
+        return;
+    const QList<TreeNode*> children = root->childNodes();
+    for (TreeNode* child : children) {
+        if (Mirror* mirror = buildMirror(child, child, &m_root, int(m_root.children.size())))
+            m_root.children.append(mirror);
+    }
+}
+
+TreeNodeModel::~TreeNodeModel()
+{
+    for (Mirror* child : std::as_const(m_root.children))
+        dropMirror(child);
+}
+
+TreeNodeModel::Mirror* TreeNodeModel::buildMirror(TreeNode* node, const QPointer<TreeNode>& alive,
+                                                  Mirror* parent, int row)
+{
+    if (!node || !alive || m_mirrors.contains(node))
+        return nullptr;
+    auto* mirror = new Mirror;
+    mirror->node = node;
+    mirror->alive = alive;
+    mirror->parent = parent;
+    mirror->row = row;
+    m_mirrors.insert(node, mirror);
+    const QList<TreeNode*> children = node->childNodes();
+    mirror->children.reserve(children.size());
+    for (TreeNode* child : children) {
+        if (Mirror* childMirror = buildMirror(child, child, mirror, int(mirror->children.size())))
+            mirror->children.append(childMirror);
+    }
+    return mirror;
+}
+
+void TreeNodeModel::dropMirror(Mirror* mirror)
+{
+    for (Mirror* child : std::as_const(mirror->children))
+        dropMirror(child);
+    m_mirrors.remove(mirror->node);
+    delete mirror;
+}
+
+void TreeNodeModel::renumber(Mirror* parent, int fromRow)
+{
+    for (int row = std::max(fromRow, 0); row < parent->children.size(); ++row)
+        parent->children[row]->row = row;
+}
+
+TreeNodeModel::Mirror* TreeNodeModel::mirrorOf(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.model() != this)
+        return nullptr;
+    return static_cast<Mirror*>(index.internalPointer());
+}
+
+TreeNodeModel::Mirror* TreeNodeModel::mirrorOfNode(const TreeNode* node) const
+{
+    if (node && node == m_root.node)
+        return const_cast<Mirror*>(&m_root);
+    return m_mirrors.value(node, nullptr);
+}
+
+QModelIndex TreeNodeModel::indexOfMirror(const Mirror* mirror, int column) const
+{
+    if (!mirror || mirror == &m_root)
+        return {};
+    return createIndex(mirror->row, column, const_cast<Mirror*>(mirror));
+}
+
+TreeNode* TreeNodeModel::nodeForIndex(const QModelIndex& index) const
+{
+    const Mirror* mirror = mirrorOf(index);
+    return mirror ? mirror->alive.data() : nullptr;
+}
+
+QModelIndex TreeNodeModel::indexForNode(const TreeNode* node, int column) const
+{
+    const Mirror* mirror = m_mirrors.value(node, nullptr);
+    if (!mirror || column < 0 || column >= m_columns)
+        return {};
+    return indexOfMirror(mirror, column);
+}
+
+QModelIndex TreeNodeModel::index(int row, int column, const QModelIndex& parent) const
+{
+    if (row < 0 || column < 0 || column >= m_columns)
+        return {};
+    // Only column-0 items have children.
+    if (parent.isValid() && parent.column() != 0)
+        return {};
+    const Mirror* parentMirror = parent.isValid() ? mirrorOf(parent) : &m_root;
+    if (!parentMirror || row >= parentMirror->children.size())
+        return {};
+    return createIndex(row, column, parentMirror->children.at(row));
+}
+
+QModelIndex TreeNodeModel::parent(const QModelIndex& index) const
+{
+    const Mirror* mirror = mirrorOf(index);
+    if (!mirror || mirror->parent == &m_root)
+        return {};
+    return indexOfMirror(mirror->parent, 0);
+}
+
+int TreeNodeModel::rowCount(const QModelIndex& parent) const
+{
+    if (!parent.isValid())
+        return int(m_root.children.size());
+    if (parent.column() != 0)
+        return 0;
+    const Mirror* mirror = mirrorOf(parent);
+    return mirror ? int(mirror->children.size()) : 0;
+}
+
+int TreeNodeModel::columnCount(const QModelIndex&) const
+{
+    return m_columns;
+}
+
+QVariant TreeNodeModel::data(const QModelIndex& index, int role) const
+{
+    const TreeNode* node = nodeForIndex(index);
+    return node ? node->data(index.column(), role) : QVariant();
+}
+
+bool TreeNodeModel::setData(const QModelIndex& index, const QVariant& value, int role)
+{
+    TreeNode* node = nodeForIndex(index);
+    if (!node || !node->setData(index.column(), value, role))
+        return false;
+    emit dataChanged(index, index);
+    return true;
+}
+
+Qt::ItemFlags TreeNodeModel::flags(const QModelIndex& index) const
+{
+    if (!index.isValid())
+        return m_root.alive ? m_root.node->flags(0) : Qt::NoItemFlags;
+    const TreeNode* node = nodeForIndex(index);
+    return node ? node->flags(index.column()) : Qt::NoItemFlags;
+}
+
+QVariant TreeNodeModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return {};
+    switch (section) {
+    case 0:
+        return tr("Name");
+    case 1:
+        return tr("Number");
+    case 2:
+        return tr("Min");
+    case 3:
+        return tr("Max");
+    case 4:
+        return tr("Value");
+    default:
+        return {};
+    }
+}
+
+void TreeNodeModel::applyInsert(TreeNode* parent, TreeNode* child, const QPointer<TreeNode>& alive, int row)
+{
+    if (!child || !alive)
+        return; // gone before the insertion reached us
+    if (Mirror* existing = m_mirrors.value(child, nullptr)) {
+        if (existing->parent->node == parent)
+            return; // mirrored with its parent's subtree already
+        applyRemove(existing->parent->node, child);
+    }
+    Mirror* parentMirror = mirrorOfNode(parent);
+    if (!parentMirror)
+        return; // mirrored whole when the parent's own insertion arrives
+    const int insertRow = std::clamp(row, 0, int(parentMirror->children.size()));
+    beginInsertRows(indexOfMirror(parentMirror, 0), insertRow, insertRow);
+    Mirror* mirror = buildMirror(child, alive, parentMirror, insertRow);
+    parentMirror->children.insert(insertRow, mirror);
+    renumber(parentMirror, insertRow + 1);
+    endInsertRows();
+}
+
+void TreeNodeModel::applyRemove(TreeNode* parent, TreeNode* child)
+{
+    Mirror* mirror = m_mirrors.value(child, nullptr);
+    if (!mirror || mirror->parent->node != parent)
+        return; // never mirrored there, or already dropped
+    Mirror* parentMirror = mirror->parent;
+    const int row = mirror->row;
+    beginRemoveRows(indexOfMirror(parentMirror, 0), row, row);
+    parentMirror->children.removeAt(row);
+    renumber(parentMirror, row);
+    dropMirror(mirror);
+    endRemoveRows();
+}
+
+QList<QPair<QModelIndex, QModelIndex>>
+TreeNodeModel::changedRanges(const QHash<TreeNode*, ColumnSpan>& changes) const
+{
+    struct Span {
+        int firstRow;
+        int lastRow;
+        int firstColumn;
+        int lastColumn;
+    };
+    QHash<const Mirror*, Span> spans;
+    auto widen = [&spans](const Mirror* parent, int firstRow, int lastRow, ColumnSpan columns) {
+        auto it = spans.find(parent);
+        if (it == spans.end()) {
+            spans.insert(parent, {firstRow, lastRow, columns.first, columns.last});
+            return;
+        }
+        it->firstRow = std::min(it->firstRow, firstRow);
+        it->lastRow = std::max(it->lastRow, lastRow);
+        it->firstColumn = std::min(it->firstColumn, columns.first);
+        it->lastColumn = std::max(it->lastColumn, columns.last);
+    };
+
+    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
+        ColumnSpan columns{std::clamp(it.value().first, 0, m_columns - 1),
+                           std::clamp(it.value().last, 0, m_columns - 1)};
+        if (columns.first > columns.last)
+            continue;
+        if (it.key() == m_root.node) {
+            // The root is no item: its change concerns every top-level row.
+            if (!m_root.children.isEmpty())
+                widen(&m_root, 0, int(m_root.children.size()) - 1, columns);
+            continue;
+        }
+        const Mirror* mirror = m_mirrors.value(it.key(), nullptr);
+        if (mirror)
+            widen(mirror->parent, mirror->row, mirror->row, columns);
+    }
+
+    QList<QPair<QModelIndex, QModelIndex>> ranges;
+    ranges.reserve(spans.size());
+    for (auto it = spans.cbegin(); it != spans.cend(); ++it) {
+        const Mirror* parent = it.key();
+        const Span& span = it.value();
+        const Mirror* first = parent->children.at(span.firstRow);
+        const Mirror* last = parent->children.at(span.lastRow);
+        ranges.append({createIndex(span.firstRow, span.firstColumn, const_cast<Mirror*>(first)),
+                       createIndex(span.lastRow, span.lastColumn, const_cast<Mirror*>(last))});
+    }
+    return ranges;
+}
+
+} // namespace halvorn::general

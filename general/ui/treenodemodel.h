@@ -1,0 +1,97 @@
+#pragma once
+
+#include <QAbstractItemModel>
+#include <QHash>
+#include <QList>
+#include <QPointer>
+
+namespace halvorn::general {
+
+class TreeNode;
+class TreeNodeController;
+
+// Shows a device tree as an item model. The root node is not an item; its
+// children are the top-level rows. Columns, data and flags are the nodes'
+// own (five columns: name, number, min, max, value); the user role carries
+// the node's id.
+//
+// Nodes live in network threads and change the tree there, while a model
+// may only change in its own thread. The model therefore keeps a mirror of
+// the structure: rows exist in the model only once the TreeNodeController
+// has brought their insertion to the GUI thread, and stay until it brings
+// their removal, so the model always agrees with what it announced to its
+// views. data() and flags() read the live nodes (their fields are atomic
+// or locked); a node stays alive while it is mirrored, because attached
+// nodes are deleted only through TreeNode::retire(), which lets the
+// controller delete them after the model has dropped them.
+//
+// An index's internal pointer is the mirror entry; nodeForIndex() gives the
+// node.
+class TreeNodeModel : public QAbstractItemModel
+{
+    Q_OBJECT
+
+public:
+    // Mirrors the tree below root as it is now; later changes arrive
+    // through the controller (TreeNodeController::setModel).
+    explicit TreeNodeModel(TreeNode* root, QObject* parent = nullptr);
+    ~TreeNodeModel() override;
+
+    TreeNode* rootNode() const { return m_root.node; }
+    // The node of an index; nullptr for an invalid index or a node that is gone.
+    TreeNode* nodeForIndex(const QModelIndex& index) const;
+    // The index of a mirrored node in a column; invalid for the root or a
+    // node not (or no longer) in the model.
+    QModelIndex indexForNode(const TreeNode* node, int column = 0) const;
+    // Number of nodes in the mirror, root excluded.
+    int mirroredCount() const { return int(m_mirrors.size()); }
+
+    QModelIndex index(int row, int column, const QModelIndex& parent = QModelIndex()) const override;
+    QModelIndex parent(const QModelIndex& index) const override;
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+private:
+    friend class TreeNodeController;
+
+    struct Mirror {
+        TreeNode* node = nullptr;
+        QPointer<TreeNode> alive;
+        Mirror* parent = nullptr;
+        QList<Mirror*> children;
+        int row = 0;
+    };
+    struct ColumnSpan {
+        int first;
+        int last;
+    };
+
+    // Called by the controller in the GUI thread, in the order the changes
+    // happened. Both tolerate changes the mirror already reflects (a subtree
+    // is mirrored whole when it is inserted) and changes of nodes that are
+    // not mirrored.
+    void applyInsert(TreeNode* parent, TreeNode* child, const QPointer<TreeNode>& alive, int row);
+    void applyRemove(TreeNode* parent, TreeNode* child);
+    // The index ranges to announce for changed nodes: one range per parent,
+    // from the first to the last changed row, over the union of the columns.
+    QList<QPair<QModelIndex, QModelIndex>> changedRanges(const QHash<TreeNode*, ColumnSpan>& changes) const;
+
+    Mirror* mirrorOf(const QModelIndex& index) const;
+    Mirror* mirrorOfNode(const TreeNode* node) const;
+    QModelIndex indexOfMirror(const Mirror* mirror, int column) const;
+    // Builds the mirror of a live subtree; nodes already mirrored elsewhere
+    // (their move has not reached the model yet) are left out.
+    Mirror* buildMirror(TreeNode* node, const QPointer<TreeNode>& alive, Mirror* parent, int row);
+    void dropMirror(Mirror* mirror);
+    static void renumber(Mirror* parent, int fromRow);
+
+    Mirror m_root;
+    QHash<const TreeNode*, Mirror*> m_mirrors; // every mirrored node but the root
+    const int m_columns;
+};
+
+} // namespace halvorn::general
