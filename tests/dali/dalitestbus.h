@@ -35,6 +35,7 @@ public:
 
     DaliNetwork* network() const { return m_network; }
     sim::SimDongle& dongle() const { return *m_simDongle; }
+    std::shared_ptr<sim::SimDongle> donglePointer() const { return m_simDongle; }
     sim::VirtualPortline& portline() const { return *m_portline; }
     usb::USBDongle* usbDongle() const { return m_dongle; }
 
