@@ -1,0 +1,542 @@
+// Frames of the DMX line's command/reply protocols, checked without a
+// dongle: Chorus frames and their names, the decoded log line, RDM requests
+// (against OLA's RDM library), E1.20 discovery responses (against OLA's
+// DiscoveryAgent), the driver parameter table and the type words.
+
+#include "general/bytedata.h"
+#include "sim/simrdmpacket.h"
+#include "tests/vx/oladiscovery.h"
+#include "vx/choruscommandtable.h"
+#include "vx/chorusframe.h"
+#include "vx/driverparametertable.h"
+#include "vx/rdmdiscoveryresponse.h"
+#include "vx/rdmpacket.h"
+#include "vx/vxnetwork.h"
+#include "vx/vxnetworklogmessage.h"
+#include "vx/vxparameter.h"
+
+#include <ola/io/ByteString.h>
+#include <ola/rdm/RDMCommand.h>
+#include <ola/rdm/RDMCommandSerializer.h>
+#include <ola/rdm/UID.h>
+
+#include <QRandomGenerator>
+#include <QTest>
+
+#include <memory>
+#include <optional>
+
+using namespace halvorn;
+using general::MessageType;
+
+
+namespace {
+
+QByteArray bytes(const char* hex)
+{
+    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
+}
+
+const quint8* data(const QByteArray& array)
+{
+    return reinterpret_cast<const quint8*>(array.constData());
+}
+
+QByteArray withChorusChecksum(QByteArray frame)
+{
+    quint32 sum = 0;
+    for (int i = 0; i < 8; ++i)
+        sum += quint8(frame[i]);
+    frame[8] = char(sum & 0xFF);
+    return frame;
+}
+
+QByteArray withRdmChecksum(QByteArray message)
+{
+    const quint16 sum = vx::RDMPacket::checksum(data(message), int(message.size()));
+    message.append(char(sum >> 8));
+    message.append(char(sum & 0xFF));
+    return message;
+}
+
+std::optional<quint64> ourDecode(const QByteArray& answer)
+{
+    return vx::RDMDiscoveryResponse::decode(data(answer), int(answer.size())).uid;
+}
+
+// What OLA's discovery makes of a DISC_UNIQUE_BRANCH answer heard for the whole range.
+std::optional<quint64> olaDecode(const QByteArray& answer)
+{
+    OlaDiscovery ola;
+    bool first = true;
+    ola.branch = [&](quint64, quint64) {
+        const QByteArray heard = first ? answer : QByteArray();
+        first = false;
+        return heard;
+    };
+    const std::set<quint64> found = ola.run();
+    if (found.size() == 1)
+        return *found.begin();
+    return std::nullopt;
+}
+
+ola::rdm::UID olaUid(quint64 uid)
+{
+    return ola::rdm::UID(quint16(uid >> 32), quint32(uid & 0xFFFFFFFF));
+}
+
+QByteArray olaBytes(const ola::rdm::RDMRequest& request)
+{
+    ola::io::ByteString packed;
+    if (!ola::rdm::RDMCommandSerializer::PackWithStartCode(request, &packed))
+        return QByteArray();
+    return QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packed.size()));
+}
+
+} // namespace
+
+class TestVxFrames : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void chorusCommandFrames_data();
+    void chorusCommandFrames();
+    void chorusCommandNames_data();
+    void chorusCommandNames();
+    void logMessageDecodesFrame_data();
+    void logMessageDecodesFrame();
+    void logMessageKeepsAtMost64Bytes();
+    void rdmRequestsAgreeWithOla_data();
+    void rdmRequestsAgreeWithOla();
+    void transactionNumbersCountUpAndWrap();
+    void oversizedRdmRequestIsNotBuilt();
+    void discoveryResponseDecoding_data();
+    void discoveryResponseDecoding();
+    void discoveryDecodingAgreesWithOlaOnEveryCorruption();
+    void uidTexts();
+    void driverParameterTableNames_data();
+    void driverParameterTableNames();
+    void driverParameterTableCounts();
+    void parameterFromTypeWord_data();
+    void parameterFromTypeWord();
+};
+
+void TestVxFrames::chorusCommandFrames_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("skip");
+    QTest::addColumn<int>("address");
+    QTest::addColumn<int>("word0");
+    QTest::addColumn<int>("word1");
+    QTest::addColumn<QByteArray>("frame");
+    //                                    code  skip address word0   word1   frame (with checksum)
+    QTest::newRow("read 0x34 of LID 0x0102") << 0x0D << 0 << 0x0102 << 0x34 << 0 << bytes("D0 0D 02 01 34 00 00 00 14");
+    QTest::newRow("read 0x34 skip 3")        << 0x0D << 3 << 0x0102 << 0x34 << 0 << bytes("D0 85 03 02 34 00 00 00 8E");
+    QTest::newRow("read 161 skip 2 of 7")    << 0x0D << 2 << 7      << 161  << 0 << bytes("D0 85 02 07 A1 00 00 00 FF");
+    QTest::newRow("write flag 57 set")       << 0x0E << 0 << 1      << 57   << 0xFFFF << bytes("D0 0E 01 00 39 00 FF FF 16");
+    QTest::newRow("write skip 1")            << 0x0E << 1 << 0x0305 << 2    << 0x1234 << bytes("D0 86 01 05 02 00 34 12 A4");
+    QTest::newRow("find next broadcast")     << 0x1D << 0 << 0      << 0    << 0 << bytes("D0 1D 00 00 00 00 00 00 ED");
+    QTest::newRow("find next skip 4")        << 0x1D << 4 << 9      << 12   << 0 << bytes("D0 95 04 09 0C 00 00 00 7E");
+    QTest::newRow("guid skip 1")             << 0x08 << 1 << 7      << 0    << 0 << bytes("D0 80 01 07 00 00 00 00 58");
+}
+
+void TestVxFrames::chorusCommandFrames()
+{
+    QFETCH(int, code);
+    QFETCH(int, skip);
+    QFETCH(int, address);
+    QFETCH(int, word0);
+    QFETCH(int, word1);
+    QFETCH(QByteArray, frame);
+    const vx::ChorusFrame built =
+        vx::ChorusFrame::command(quint8(code), quint16(skip), quint16(address), quint16(word0), quint16(word1));
+    QCOMPARE(built.toByteArray().toHex(' '), frame.toHex(' '));
+    QVERIFY(vx::ChorusFrame::isValid(built.data(), vx::ChorusFrame::Length));
+}
+
+void TestVxFrames::chorusCommandNames_data()
+{
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("name");
+    QTest::newRow("read")                << 0x0D << "CH_EC_RDP";
+    QTest::newRow("read skip")           << 0x85 << "CH_EC_RDP (skip)";
+    QTest::newRow("find next skip")      << 0x95 << "CH_EC_FINDNEXT (skip)";
+    QTest::newRow("read answer")         << 0x8D << "CH_ER_RDPVAL";
+    QTest::newRow("unknown parameter")   << 0xCD << "Unknown parameter";
+    QTest::newRow("guid")                << 0x08 << "CH_EC_GUID";
+    QTest::newRow("guid skip unnamed")   << 0x80 << "";
+    QTest::newRow("unnamed 0x00")        << 0x00 << "";
+    QTest::newRow("unnamed 0xFF")        << 0xFF << "";
+}
+
+void TestVxFrames::chorusCommandNames()
+{
+    QFETCH(int, code);
+    QFETCH(QString, name);
+    QCOMPARE(vx::ChorusCommandTable::name(quint8(code)), name);
+    QCOMPARE(int(vx::ChorusCommandTable::record(quint8(code)).code), code);
+}
+
+void TestVxFrames::logMessageDecodesFrame_data()
+{
+    QTest::addColumn<QByteArray>("frame");
+    QTest::addColumn<MessageType>("typeGiven");
+    QTest::addColumn<MessageType>("typeAfter");
+    QTest::addColumn<QString>("text");
+
+    const QString pad40 = QString(40, QLatin1Char(' '));
+    const QByteArray read = bytes("D0 0D 02 01 34 00 00 00 14");
+    const QByteArray value = withChorusChecksum(bytes("D0 8D 02 01 34 00 78 56 00"));
+    const QByteArray unknown = withChorusChecksum(bytes("D0 CD 02 01 34 00 01 00 00"));
+    QByteArray corrupted = value;
+    corrupted[8] = char(corrupted[8] ^ 0x01);
+    const QByteArray dub = withRdmChecksum(bytes("CC 01 24 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10 00 01 0C "
+                                                 "00 00 00 00 00 00 FF FF FF FF FF FF"));
+    const QByteArray getResponse = withRdmChecksum(bytes("CC 01 1A 7F F0 54 56 00 01 12 34 56 78 9A BC 05 00 00 00 00 21 80 D0 02 00 A1"));
+    QByteArray badRdm = getResponse;
+    badRdm[badRdm.size() - 1] = char(badRdm[badRdm.size() - 1] ^ 0x10);
+    const QByteArray oddClass = withRdmChecksum(bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 40 00 01 00"));
+
+    QTest::newRow("chorus read sent")
+        << read << general::SEND << general::SEND
+        << QStringLiteral("CHORUS  D0 0D 02 01 34 00 00 00 14 258       CH_EC_RDP");
+    QTest::newRow("chorus value answer")
+        << value << general::REPLY << general::REPLY
+        << QStringLiteral("CHORUS  ") + QString::fromLatin1(value.toHex(' ').toUpper()) + QStringLiteral(" 258       CH_ER_RDPVAL");
+    QTest::newRow("chorus error answer is a warning")
+        << unknown << general::REPLY << general::WARN
+        << QStringLiteral("CHORUS  ") + QString::fromLatin1(unknown.toHex(' ').toUpper()) + QStringLiteral(" 258       Unknown parameter");
+    QTest::newRow("chorus bad checksum")
+        << corrupted << general::REPLY << general::ERRCS
+        << QStringLiteral("CHORUS  ") + QString::fromLatin1(corrupted.toHex(' ').toUpper())
+               + QStringLiteral(" 258       CH_ER_RDPVAL") + QString(40 - 12, QLatin1Char(' ')) + QStringLiteral("Checksum error");
+    QTest::newRow("chorus skip command")
+        << bytes("D0 85 03 02 34 00 00 00 8E") << general::SEND << general::SEND
+        << QStringLiteral("CHORUS  D0 85 03 02 34 00 00 00 8E SKIP 3    CH_EC_RDP (skip)");
+    QTest::newRow("chorus broadcast")
+        << bytes("D0 1D 00 00 00 00 00 00 ED") << general::SEND << general::SEND
+        << QStringLiteral("CHORUS  D0 1D 00 00 00 00 00 00 ED BROADCAST CH_EC_FINDNEXT");
+    QTest::newRow("chorus answer of 5 bytes")
+        << bytes("D0 8D 02 01 34") << general::REPLY << general::FAILURE
+        << QStringLiteral("CHORUS  D0 8D 02 01 34 258       CH_ER_RDPVAL") + QString(40 - 12, QLatin1Char(' ')) + QStringLiteral("Error");
+    QTest::newRow("chorus answer of 2 bytes reads no address")
+        << bytes("D0 8D") << general::REPLY << general::FAILURE
+        << QStringLiteral("CHORUS  D0 8D   ") + QString(10, QLatin1Char(' ')) + QStringLiteral("CH_ER_RDPVAL")
+               + QString(28, QLatin1Char(' ')) + QStringLiteral("Error");
+    QTest::newRow("failure keeps its type and decodes nothing")
+        << value << general::FAILURE << general::FAILURE
+        << QString(8, QLatin1Char(' ')) + QString::fromLatin1(value.toHex(' ').toUpper()) + QLatin1Char(' ')
+               + QString(10, QLatin1Char(' ')) + pad40 + QStringLiteral("Error");
+    QTest::newRow("missing answer")
+        << QByteArray() << general::NOREPLY << general::NOREPLY
+        << QString(26, QLatin1Char(' ')) + pad40 + QStringLiteral("No answer");
+    QTest::newRow("rdm discovery request")
+        << dub << general::SEND << general::SEND
+        << QStringLiteral("RDM DISC") + QString::fromLatin1(dub.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '));
+    QTest::newRow("rdm get response")
+        << getResponse << general::REPLY << general::REPLY
+        << QStringLiteral("RDM GET ") + QString::fromLatin1(getResponse.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '));
+    QTest::newRow("rdm bad checksum")
+        << badRdm << general::REPLY << general::ERRCS
+        << QStringLiteral("RDM GET ") + QString::fromLatin1(badRdm.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '))
+               + pad40 + QStringLiteral("Checksum error");
+    QTest::newRow("rdm unknown command class")
+        << oddClass << general::SEND << general::SEND
+        << QStringLiteral("RDM     ") + QString::fromLatin1(oddClass.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '));
+    QTest::newRow("rdm frame too short for a header")
+        << bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10") << general::REPLY << general::FAILURE
+        << QStringLiteral("RDM     CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10 ") + QString(10, QLatin1Char(' '))
+               + pad40 + QStringLiteral("Error");
+    QTest::newRow("dmx-class frame")
+        << bytes("03 00 02") << general::SEND << general::SEND
+        << QString(8, QLatin1Char(' ')) + QStringLiteral("03 00 02 ") + QString(10, QLatin1Char(' '));
+}
+
+void TestVxFrames::logMessageDecodesFrame()
+{
+    QFETCH(QByteArray, frame);
+    QFETCH(MessageType, typeGiven);
+    QFETCH(MessageType, typeAfter);
+    QFETCH(QString, text);
+    const vx::VxNetworkLogMessage message(general::CHORUS, typeGiven, nullptr, data(frame), int(frame.size()));
+    QVERIFY(message.isClassified());
+    QCOMPARE(message.type(), typeAfter);
+    QCOMPARE(message.text(), text);
+    QCOMPARE(message.toolTip(), QString());
+}
+
+void TestVxFrames::logMessageKeepsAtMost64Bytes()
+{
+    QByteArray longFrame(100, char(0xD0));
+    const vx::VxNetworkLogMessage message(general::CHORUS, general::REPLY, nullptr, data(longFrame), 100);
+    QCOMPARE(message.frameLength(), 64);
+    QCOMPARE(message.frame(), longFrame.left(64));
+    QCOMPARE(message.type(), general::FAILURE);
+}
+
+void TestVxFrames::rdmRequestsAgreeWithOla_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<quint64>("uid");
+    QTest::newRow("unique branch whole range") << 0 << quint64(0);
+    QTest::newRow("unique branch one uid")     << 1 << quint64(0x123456789ABCull);
+    QTest::newRow("mute")                      << 2 << quint64(0x123456789ABCull);
+    QTest::newRow("un-mute broadcast")         << 3 << quint64(0xFFFFFFFFFFFFull);
+    QTest::newRow("set lid 1")                 << 4 << quint64(0x485600000001ull);
+    QTest::newRow("get driver parameter")      << 5 << quint64(0x7FFF00000000ull);
+}
+
+void TestVxFrames::rdmRequestsAgreeWithOla()
+{
+    QFETCH(int, kind);
+    QFETCH(quint64, uid);
+    vx::VxNetwork network(nullptr);
+    const ola::rdm::UID source = olaUid(vx::VxNetwork::SourceUid);
+    std::unique_ptr<ola::rdm::RDMRequest> expected;
+    const quint8 tn = 1; // the first request of a network
+    const quint8 port = 0;
+    switch (kind) {
+    case 0:
+        network.rdmDiscUniqueBranch(0, 0xFFFFFFFFFFFFull);
+        expected.reset(ola::rdm::NewDiscoveryUniqueBranchRequest(source, olaUid(0), olaUid(0xFFFFFFFFFFFFull), tn, port));
+        break;
+    case 1:
+        network.rdmDiscUniqueBranch(uid, uid);
+        expected.reset(ola::rdm::NewDiscoveryUniqueBranchRequest(source, olaUid(uid), olaUid(uid), tn, port));
+        break;
+    case 2:
+        network.rdmDiscMute(uid);
+        expected.reset(ola::rdm::NewMuteRequest(source, olaUid(uid), tn, port));
+        break;
+    case 3:
+        network.rdmDiscUnMute(uid);
+        expected.reset(ola::rdm::NewUnMuteRequest(source, olaUid(uid), tn, port));
+        break;
+    case 4: {
+        network.rdmRequest(uid, 0x30, 0x80D0, bytes("00 A1 00 01"));
+        const uint8_t value[] = {0x00, 0xA1, 0x00, 0x01};
+        expected.reset(new ola::rdm::RDMSetRequest(source, olaUid(uid), tn, port, 0, 0x80D0, value, 4));
+        break;
+    }
+    default: {
+        network.rdmRequest(uid, 0x20, 0x80D0, bytes("00 09"));
+        const uint8_t number[] = {0x00, 0x09};
+        expected.reset(new ola::rdm::RDMGetRequest(source, olaUid(uid), tn, port, 0, 0x80D0, number, 2));
+        break;
+    }
+    }
+    const QByteArray ours = network.internalPacket()->bytes();
+    QCOMPARE(ours.toHex(' '), olaBytes(*expected).toHex(' '));
+
+    // OLA parses what we built (without the start code) into the same request.
+    std::unique_ptr<ola::rdm::RDMRequest> parsed(
+        ola::rdm::RDMRequest::InflateFromData(data(ours) + 1, unsigned(ours.size() - 1)));
+    QVERIFY(parsed);
+    QCOMPARE(OlaDiscovery::toUid(parsed->SourceUID()), vx::VxNetwork::SourceUid);
+    QCOMPARE(OlaDiscovery::toUid(parsed->DestinationUID()), kind <= 1 ? 0xFFFFFFFFFFFFull : uid);
+    QCOMPARE(int(parsed->TransactionNumber()), 1);
+    QCOMPARE(int(parsed->ParamId()), int(expected->ParamId()));
+    QCOMPARE(int(parsed->CommandClass()), int(expected->CommandClass()));
+}
+
+void TestVxFrames::transactionNumbersCountUpAndWrap()
+{
+    vx::VxNetwork network(nullptr);
+    for (int i = 1; i <= 256; ++i) {
+        network.rdmDiscMute(0x123456789ABCull);
+        QCOMPARE(int(quint8(network.internalPacket()->bytes().at(15))), i & 0xFF);
+    }
+    QCOMPARE(int(network.transactionNumber()), 0);
+}
+
+void TestVxFrames::oversizedRdmRequestIsNotBuilt()
+{
+    vx::VxNetwork network(nullptr);
+    network.rdmRequest(1, 0x30, 0x80D0, QByteArray(37, 'x'));
+    QCOMPARE(network.internalPacket()->count(), 0);
+    network.rdmRequest(1, 0x30, 0x80D0, QByteArray(36, 'x'));
+    QCOMPARE(network.internalPacket()->count(), 62);
+}
+
+void TestVxFrames::discoveryResponseDecoding_data()
+{
+    QTest::addColumn<QByteArray>("answer");
+    QTest::addColumn<bool>("decodes");
+    QTest::addColumn<quint64>("uid");
+    QTest::addColumn<bool>("compareWithOla");
+
+    const QByteArray example = bytes("FE FE FE FE FE FE FE AA BA 57 BE 75 FE 57 FA 7D BA DF BE FD AA 5D EE 75");
+    QByteArray badChecksum = example;
+    badChecksum[21] = char(0x56);
+    const QByteArray encoded = example.mid(8);
+    // Responders answering together leave the AND of their bytes on the line.
+    const auto overlaid = [](quint64 a, quint64 b) {
+        QByteArray line = sim::SimRdmPacket::discoveryAnswer(a);
+        const QByteArray other = sim::SimRdmPacket::discoveryAnswer(b);
+        for (int i = 0; i < line.size(); ++i)
+            line[i] = char(line[i] & other[i]);
+        return line;
+    };
+
+    //                                        answer                                        decodes  uid                 vs OLA
+    QTest::newRow("example 12:34:56:78:9a:bc")  << example                                     << true  << 0x123456789ABCull << true;
+    QTest::newRow("example, checksum changed")  << badChecksum                                 << false << quint64(0)        << true;
+    QTest::newRow("no preamble")                << QByteArray(1, char(0xAA)) + encoded         << true  << 0x123456789ABCull << true;
+    QTest::newRow("eight preamble bytes")       << QByteArray(8, char(0xFE)) + QByteArray(1, char(0xAA)) + encoded
+                                                << true  << 0x123456789ABCull << false;
+    QTest::newRow("nine preamble bytes")        << QByteArray(9, char(0xFE)) + QByteArray(1, char(0xAA)) + encoded
+                                                << false << quint64(0)        << false;
+    QTest::newRow("one byte short")             << example.left(23)                            << false << quint64(0)        << true;
+    QTest::newRow("only the preamble")          << example.left(8)                             << false << quint64(0)        << true;
+    QTest::newRow("nothing")                    << QByteArray()                                << false << quint64(0)        << false;
+    QTest::newRow("noise before the separator") << bytes("FE FE 00") + example.mid(7)          << false << quint64(0)        << true;
+    QTest::newRow("two responders overlaid")    << overlaid(0x123456789ABCull, 0x485612345678ull)
+                                                << false << quint64(0)        << true;
+    // E1.20's encoding cannot tell this one from a clean answer: the bits
+    // in which the two UIDs differ are cleared, checksum included.
+    QTest::newRow("overlaid one bit apart")     << overlaid(0x123456789ABCull, 0x123456789ABDull)
+                                                << true  << 0x123456789ABCull << true;
+    QTest::newRow("simulated driver, uid 0")    << sim::SimRdmPacket::discoveryAnswer(0)       << true  << quint64(0)        << true;
+    QTest::newRow("simulated driver, highest")  << sim::SimRdmPacket::discoveryAnswer(0xFFFFFFFFFFFEull)
+                                                << true  << 0xFFFFFFFFFFFEull << true;
+    QTest::newRow("trailing bytes ignored")     << example + bytes("00 11")                    << true  << 0x123456789ABCull << true;
+}
+
+void TestVxFrames::discoveryResponseDecoding()
+{
+    QFETCH(QByteArray, answer);
+    QFETCH(bool, decodes);
+    QFETCH(quint64, uid);
+    QFETCH(bool, compareWithOla);
+    const std::optional<quint64> decoded = ourDecode(answer);
+    QCOMPARE(decoded.has_value(), decodes);
+    if (decodes)
+        QCOMPARE(*decoded, uid);
+    if (compareWithOla)
+        QCOMPARE(olaDecode(answer), decoded);
+}
+
+void TestVxFrames::discoveryDecodingAgreesWithOlaOnEveryCorruption()
+{
+    QRandomGenerator random(20240611);
+    for (int round = 0; round < 4; ++round) {
+        const quint64 uid = random.generate64() & 0xFFFFFFFFFFFEull;
+        const QByteArray answer = sim::SimRdmPacket::discoveryAnswer(uid);
+        QCOMPARE(ourDecode(answer), std::optional<quint64>(uid));
+        for (int position = 0; position < answer.size(); ++position) {
+            for (int bit = 0; bit < 8; ++bit) {
+                QByteArray corrupted = answer;
+                corrupted[position] = char(corrupted[position] ^ (1 << bit));
+                const std::optional<quint64> ours = ourDecode(corrupted);
+                const std::optional<quint64> theirs = olaDecode(corrupted);
+                // OLA reads the checksum pairs by AND, so it ignores the bits
+                // the encoding always sets; we require all four bytes exactly.
+                const bool forcedChecksumBit = position >= 20 && ((position % 2 == 0 ? 0xAA : 0x55) & (1 << bit));
+                const bool agree = ours == theirs || (forcedChecksumBit && !ours && theirs == uid);
+                if (!agree)
+                    QFAIL(qPrintable(QStringLiteral("disagree on %1").arg(QString::fromLatin1(corrupted.toHex(' ')))));
+                // Whatever decodes from a corrupted answer names the right responder.
+                if (ours)
+                    QCOMPARE(*ours, uid);
+            }
+        }
+    }
+}
+
+void TestVxFrames::uidTexts()
+{
+    QCOMPARE(vx::RDMPacket::uidName(0x123456789ABCull), QStringLiteral("1234:56789abc"));
+    QCOMPARE(vx::RDMPacket::uidName(0x000100000002ull), QStringLiteral("0001:00000002"));
+    QCOMPARE(vx::RDMPacket::uidBytesText(0x123456789ABCull), QStringLiteral("12:34:56:78:9a:bc"));
+    QCOMPARE(vx::RDMPacket::uidBytesText(0), QStringLiteral("00:00:00:00:00:00"));
+}
+
+void TestVxFrames::driverParameterTableNames_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("description");
+    QTest::newRow("9")   << 9 << "Master dimmer value" << "Lets you set the master dimmer level, which scales every output of the driver.";
+    QTest::newRow("4 html") << 4 << "Network resolution 8 bits (1) or 16 bits (0)"
+                         << "Use this parameter to set the network resolution: <br><br><i>0 : 16 bit</i><br><i>1 : 8 bit</i>";
+    QTest::newRow("68 two spaces") << 68 << "Gamma correction"
+                         << "Lets you set the gamma correction for the driver if 'Dimming curve' is set to 1. If gamma correction "
+                            "parameter is not available the default is logarithmic:  <br><br><i>0 : Logarithmic</i><br><i>1 : Square</i>";
+    QTest::newRow("19 repeats its name") << 19 << "Show time divider" << "Show time divider";
+    QTest::newRow("7 no description") << 7 << "CH_CMD_7_NAME" << "";
+    QTest::newRow("131 odd number byte") << 131 << "CSCALIB1" << "";
+    QTest::newRow("161") << 161 << "Device Local ID" << "Device Local ID";
+    QTest::newRow("173") << 173 << "Current setting output 4" << "Lets you set the current for output 4 in multiples of 10 mA";
+    QTest::newRow("230 last named") << 230 << "UI status parameter" << "UI status parameter";
+    QTest::newRow("0 empty") << 0 << "Unknown parameter" << "Unknown parameter";
+    QTest::newRow("14 empty") << 14 << "Unknown parameter" << "Unknown parameter";
+    QTest::newRow("231 past the table") << 231 << "Unknown parameter" << "Unknown parameter";
+    QTest::newRow("255 past the table") << 255 << "Unknown parameter" << "Unknown parameter";
+}
+
+void TestVxFrames::driverParameterTableNames()
+{
+    QFETCH(int, number);
+    QFETCH(QString, name);
+    QFETCH(QString, description);
+    QCOMPARE(vx::DriverParameterTable::name(uint(number)), name);
+    QCOMPARE(vx::DriverParameterTable::description(uint(number)), description);
+}
+
+void TestVxFrames::driverParameterTableCounts()
+{
+    QCOMPARE(vx::DriverParameterTable::namedRecordCount(), 70);
+    QCOMPARE(vx::DriverParameterTable::describedRecordCount(), 56);
+    QVERIFY(vx::DriverParameterTable::record(230));
+    QVERIFY(!vx::DriverParameterTable::record(231));
+    QCOMPARE(int(vx::DriverParameterTable::record(131)->number), 130);
+    QCOMPARE(int(vx::DriverParameterTable::record(57)->number), 57);
+}
+
+void TestVxFrames::parameterFromTypeWord_data()
+{
+    QTest::addColumn<int>("number");
+    QTest::addColumn<int>("typeWord");
+    QTest::addColumn<int>("type");
+    QTest::addColumn<int>("min");
+    QTest::addColumn<int>("max");
+    QTest::addColumn<int>("mask");
+    QTest::addColumn<bool>("readOnly");
+    QTest::addColumn<QString>("name");
+    //                                  number word     type min max     mask    read-only name
+    QTest::newRow("read-only 0..1023")  << 9   << 0x83FF << 0 << 0 << 1023  << 0x3FF  << true  << "Master dimmer value";
+    QTest::newRow("flag bit 5")         << 57  << 0x4005 << 2 << 0 << 1     << 0x20   << false << "DMX termination";
+    QTest::newRow("flag kind 11 bit 3") << 57  << 0xE003 << 2 << 0 << 1     << 0x08   << true  << "DMX termination";
+    QTest::newRow("minimum one, 65535") << 2   << 0x0400 << 0 << 1 << 65535 << 0xFFFF << false << "Network start address";
+    QTest::newRow("kind 01 is a value") << 59  << 0x2003 << 0 << 0 << 3     << 0x3    << false << "Daisy-chain mode";
+    QTest::newRow("100 gives mask 127") << 3   << 0x0064 << 0 << 0 << 100   << 0x7F   << false << "Network input time-out to show";
+    QTest::newRow("empty record")       << 14  << 0x0000 << 0 << 0 << 65535 << 0xFFFF << false << "Unknown parameter";
+    QTest::newRow("past the table")     << 240 << 0x0001 << 0 << 0 << 1     << 0x1    << false << "Unknown parameter";
+    QTest::newRow("256 and up")         << 300 << 0xC007 << 0 << 0 << 255   << 0xFFFF << false << "unknown";
+}
+
+void TestVxFrames::parameterFromTypeWord()
+{
+    QFETCH(int, number);
+    QFETCH(int, typeWord);
+    QFETCH(int, type);
+    QFETCH(int, min);
+    QFETCH(int, max);
+    QFETCH(int, mask);
+    QFETCH(bool, readOnly);
+    QFETCH(QString, name);
+    const vx::VxParameter param(nullptr, uint(number), quint16(typeWord));
+    QCOMPARE(param.type(), type);
+    QCOMPARE(param.minimum(), min);
+    QCOMPARE(param.maximum(), max);
+    QCOMPARE(int(param.mask()), mask);
+    QCOMPARE(param.isReadOnly(), readOnly);
+    QCOMPARE(param.name(), name);
+    QCOMPARE(int(param.typeWord()), typeWord);
+    if (name == QLatin1String("Unknown parameter"))
+        QCOMPARE(param.tooltip(), name);
+}
+
+QTEST_GUILESS_MAIN(TestVxFrames)
+#include "tst_vxframes.moc"
