@@ -328,10 +328,11 @@ std::optional<SimDriverFrame> SimDriver::answer(const SimDriverFrame& command, q
 {
     if (m_behaviour == Behaviour::Silent)
         return std::nullopt;
-    // A skip answer carries the command's skip count and address byte, any
-    // other answer the driver's own address.
-    const quint8 byte2 = command.isSkip() ? command.byte(2) : low(lid());
-    const quint8 byte3 = command.isSkip() ? command.byte(3) : high(lid());
+    // An answer carries the address bytes of its command; the answer to a
+    // broadcast tells who answered with the driver's own address.
+    const bool broadcast = !command.isSkip() && command.address() == 0;
+    const quint8 byte2 = broadcast ? low(lid()) : command.byte(2);
+    const quint8 byte3 = broadcast ? high(lid()) : command.byte(3);
     return SimDriverFrame::make(code, byte2, byte3, d0, d1, d2, d3);
 }
 
@@ -396,11 +397,17 @@ QByteArray SimDriver::handleRdm(const SimRdmPacket& request)
     QByteArray response;
     if (request.commandClass == SimRdmPacket::DiscoveryCommand) {
         switch (request.pid) {
-        case SimRdmPacket::DiscUniqueBranch:
-            // Answered to broadcasts: that is how discovery works.
-            if (m_behaviour == Behaviour::Silent)
+        case SimRdmPacket::DiscUniqueBranch: {
+            // Answered although sent to everybody: that is how discovery works.
+            if (request.data.size() != 12 || m_behaviour == Behaviour::Silent)
+                return QByteArray();
+            const auto* bounds = reinterpret_cast<const quint8*>(request.data.constData());
+            const quint64 lower = SimRdmPacket::uidFromBytes(bounds);
+            const quint64 upper = SimRdmPacket::uidFromBytes(bounds + 6);
+            if (m_uid < lower || m_uid > upper)
                 return QByteArray();
             return discoveryAnswer();
+        }
         case SimRdmPacket::DiscMute:
             response = muteAnswer(request, true);
             break;
