@@ -17,6 +17,7 @@ public:
         QString text;
         int msgClass;
         int type;
+        QString threadName;
     };
 
     LogRecorder() { halvorn::general::Log::addTap(this); }
@@ -25,7 +26,7 @@ public:
     void messageAppended(const halvorn::general::Log&, const halvorn::general::LogMessage& message) override
     {
         QMutexLocker locker(&m_mutex);
-        m_entries.append({message.text(), int(message.msgClass()), int(message.type())});
+        m_entries.append({message.text(), int(message.msgClass()), int(message.type()), message.threadName()});
     }
 
     QList<Entry> entries() const
@@ -59,6 +60,16 @@ public:
                 return true;
         }
         return false;
+    }
+
+    // The first message with this text, or an empty entry.
+    Entry find(const QString& text) const
+    {
+        for (const Entry& entry : entries()) {
+            if (entry.text == text)
+                return entry;
+        }
+        return {};
     }
 
     void clear()

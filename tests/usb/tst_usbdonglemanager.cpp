@@ -1,0 +1,279 @@
+// The dongle manager: its thread and poll, one dongle object per index,
+// plugging and unplugging, and a shut-down that never hangs.
+
+#include "logrecorder.h"
+
+#include "general/network.h"
+#include "general/parameter.h"
+#include "general/treenode.h"
+#include "sim/simdongle.h"
+#include "sim/simfault.h"
+#include "sim/virtualportline.h"
+#include "usb/usbdongle.h"
+#include "usb/usbdonglemanager.h"
+#include "usb/usbhandler.h"
+#include "usb/usbnetwork.h"
+
+#include <QElapsedTimer>
+#include <QPointer>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+using namespace halvorn;
+using sim::SimDongle;
+using sim::SimFault;
+using usb::USBDongle;
+using usb::USBDongleManager;
+
+Q_DECLARE_METATYPE(halvorn::usb::USBDongle*)
+
+namespace {
+
+USBDongle* dongleArgument(const QSignalSpy& spy, int call)
+{
+    return spy.at(call).first().value<USBDongle*>();
+}
+
+// Initialises a dongle on the calling thread and waits for its networks.
+bool initializeAndWait(USBDongle* dongle)
+{
+    QSignalSpy vx(dongle, &USBDongle::OnVxNetworkCreated);
+    QSignalSpy dali(dongle, &USBDongle::OnDaliNetworkCreated);
+    QSignalSpy keymark(dongle, &USBDongle::OnKeymarkNetworkCreated);
+    const bool existed = dongle->vxNetwork() && dongle->daliNetwork() && dongle->keymarkNetwork();
+    dongle->initialize();
+    if (existed)
+        return true;
+    return QTest::qWaitFor([&] { return vx.count() == 1 && dali.count() == 1 && keymark.count() == 1; }, 10000);
+}
+
+} // namespace
+
+class TestUsbDongleManager : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::shared_ptr<sim::VirtualPortline> m_portline;
+    general::TreeNode* m_root = nullptr;
+    USBDongleManager* m_manager = nullptr;
+
+    void startManager()
+    {
+        auto portline = m_portline;
+        m_manager = new USBDongleManager([portline] { return portline; });
+        m_manager->start(m_root);
+        QVERIFY(QTest::qWaitFor([this] { return m_portline->enumerationCount() >= 1; }, 5000));
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        qRegisterMetaType<USBDongle*>();
+    }
+
+    void init()
+    {
+        m_portline = std::make_shared<sim::VirtualPortline>();
+        m_portline->setTimeoutWaitMs(20);
+        m_root = new general::TreeNode;
+    }
+
+    void cleanup()
+    {
+        if (m_manager) {
+            QVERIFY(m_manager->stop(5000));
+            delete m_manager;
+            m_manager = nullptr;
+        }
+        delete m_root;
+        m_root = nullptr;
+        m_portline.reset();
+    }
+
+    void noDongleMeansNoDongleObjectAndNoMessages()
+    {
+        LogRecorder log;
+        startManager();
+        m_manager->triggerDeviceCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(m_portline->enumerationCount() >= 2, 5000);
+        QVERIFY(m_manager->dongles().isEmpty());
+        QCOMPARE(m_root->childCount(), 0);
+        QVERIFY2(log.entries().isEmpty(), qPrintable(log.texts().join(" | ")));
+    }
+
+    void plugUnplugAndReplugGiveTheSameDongle()
+    {
+        startManager();
+        QSignalSpy connected(m_manager, &USBDongleManager::dongleConnect);
+        QSignalSpy disconnected(m_manager, &USBDongleManager::dongleDisconnect);
+        LogRecorder log;
+
+        auto sim = m_portline->plug();
+        emit m_manager->triggerDeviceCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
+        USBDongle* dongle = dongleArgument(connected, 0);
+        QCOMPARE(dongle->name(), QStringLiteral("Portline"));
+        QCOMPARE(dongle->dongleIndex(), 1);
+        QCOMPARE(dongle->thread(), m_root->thread());
+        QCOMPARE(dongle->parentNode(), m_root);
+        QVERIFY(dongle->isEnabled());
+        QVERIFY(dongle->isConnected());
+        QCOMPARE(log.find("USB device connected (1)").threadName, QStringLiteral("USB"));
+        QVERIFY(log.contains("USB: Opening device using VID: 4d8 PID: ff00"));
+        QVERIFY(initializeAndWait(dongle));
+        general::Network* vx = dongle->vxNetwork();
+
+        m_portline->unplug(sim);
+        emit m_manager->triggerDeviceCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 5000);
+        QCOMPARE(dongleArgument(disconnected, 0), dongle);
+        QVERIFY(!dongle->isEnabled());
+        QVERIFY(!dongle->isConnected());
+        QCOMPARE(dongle->parentNode(), m_root);
+        QVERIFY(log.contains("USB: Closing device."));
+        QVERIFY(log.contains("USB device disconnected (1)"));
+
+        m_portline->plug(sim);
+        emit m_manager->triggerDeviceCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, 5000);
+        QCOMPARE(dongleArgument(connected, 1), dongle);
+        QCOMPARE(m_manager->dongles(), QList<USBDongle*>{dongle});
+        QVERIFY(dongle->isEnabled());
+        QVERIFY(!dongle->isVersionKnown());
+        QCOMPARE(dongle->versionText(), QStringLiteral("&lt; 4.0"));
+        QVERIFY(initializeAndWait(dongle));
+        QCOMPARE(dongle->versionText(), QStringLiteral("5.0"));
+        QCOMPARE(dongle->vxNetwork(), vx);
+        QCOMPARE(qobject_cast<usb::USBNetwork*>(vx)->dongle(), dongle);
+    }
+
+    void oneDongleObjectPerIndex()
+    {
+        startManager();
+        QSignalSpy connected(m_manager, &USBDongleManager::dongleConnect);
+        auto first = m_portline->plug();
+        auto second = m_portline->plug();
+        emit m_manager->triggerDeviceCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, 5000);
+        const QList<USBDongle*> dongles = m_manager->dongles();
+        QCOMPARE(dongles.size(), 2);
+        QCOMPARE(dongles.at(0)->dongleIndex(), 1);
+        QCOMPARE(dongles.at(1)->dongleIndex(), 2);
+
+        // Whichever dongle comes back first takes index 1 and its object.
+        QSignalSpy disconnected(m_manager, &USBDongleManager::dongleDisconnect);
+        m_portline->unplug(first);
+        m_portline->unplug(second);
+        emit m_manager->triggerDeviceCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 5000);
+        m_portline->plug(second);
+        emit m_manager->triggerDeviceCheck();
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 3, 5000);
+        QCOMPARE(dongleArgument(connected, 2), dongles.at(0));
+        QCOMPARE(m_manager->dongles(), dongles);
+    }
+
+    void pollWaitsWhileExchangesSucceed()
+    {
+        auto sim = m_portline->plug();
+        startManager();
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->dongle(1) != nullptr, 5000);
+        USBDongle* dongle = m_manager->dongle(1);
+        general::Parameter* version = nullptr;
+        QVERIFY(initializeAndWait(dongle));
+        version = dongle->findParameter(0);
+
+        // Idle: the bus is polled every 2000 ms.
+        int polls = m_portline->enumerationCount();
+        QTRY_VERIFY_WITH_TIMEOUT(m_portline->enumerationCount() > polls, 3000);
+
+        // Traffic every 100 ms for 3 s: no poll at all.
+        QVERIFY(version->update(true));
+        polls = m_portline->enumerationCount();
+        QElapsedTimer traffic;
+        traffic.start();
+        while (traffic.elapsed() < 3000) {
+            QVERIFY(version->update(true));
+            QTest::qWait(100);
+        }
+        QCOMPARE(m_portline->enumerationCount(), polls);
+    }
+
+    void unplugDuringInitializationAndReplug()
+    {
+        auto sim = m_portline->plug();
+        sim->injectFault(SimFault::unplug().forCode(0x0D).forParameter(8).next(1));
+        startManager();
+        QSignalSpy disconnected(m_manager, &USBDongleManager::dongleDisconnect);
+        QSignalSpy connected(m_manager, &USBDongleManager::dongleConnect);
+        QTRY_VERIFY_WITH_TIMEOUT(m_manager->dongle(1) != nullptr, 5000);
+        USBDongle* dongle = m_manager->dongle(1);
+
+        dongle->queueInitialize();
+        // The failures on the task thread reset and close the dongle; the
+        // manager hears of it in its own thread.
+        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(dongle->daliNetwork() && dongle->vxNetwork() && dongle->keymarkNetwork(), 10000);
+        QVERIFY(!dongle->isEnabled());
+
+        m_portline->plug(sim);
+        emit m_manager->triggerDeviceCheck();
+        QTRY_VERIFY_WITH_TIMEOUT(connected.count() >= 1 && dongle->isEnabled(), 5000);
+        QVERIFY(initializeAndWait(dongle));
+        QCOMPARE(dongle->findParameter(8)->value(), 0);
+    }
+
+    void stopWhileThePollIsBusyIsBounded()
+    {
+        m_portline->plug();
+        m_portline->setEnumerationDelayMs(800);
+        auto portline = m_portline;
+        auto* manager = new USBDongleManager([portline] { return portline; });
+        manager->start(m_root);
+        QTRY_VERIFY_WITH_TIMEOUT(m_portline->enumerationCount() >= 1, 5000); // now inside the slow poll
+
+        QElapsedTimer elapsed;
+        elapsed.start();
+        const bool ended = manager->stop(100);
+        QVERIFY(ended);
+        QVERIFY2(elapsed.elapsed() < 100 + USBDongleManager::AbortGraceMs, qPrintable(QString::number(elapsed.elapsed())));
+        QVERIFY(manager->isFinished());
+        delete manager;
+    }
+
+    void shutdownClosesAndDetachesEveryDongle()
+    {
+        auto sim = m_portline->plug();
+        auto portline = m_portline;
+        USBDongleManager::setBackendFactory([portline] { return portline; });
+        USBDongleManager* manager = USBDongleManager::instance();
+        QCOMPARE(USBDongleManager::instance(), manager);
+        QSignalSpy connected(manager, &USBDongleManager::dongleConnect);
+        manager->start(m_root);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
+        QPointer<USBDongle> dongle = dongleArgument(connected, 0);
+        QVERIFY(initializeAndWait(dongle));
+        QSignalSpy detached(dongle->daliNetwork(), &general::Network::networkDisconnected);
+        QCOMPARE(m_portline->openHandleCount(), 1);
+
+        QVERIFY(USBDongleManager::shutdownInstance(5000));
+        USBDongleManager::setBackendFactory({});
+        QVERIFY(dongle); // the dongle belongs to the tree
+        QVERIFY(!dongle->isEnabled());
+        QCOMPARE(m_portline->openHandleCount(), 0);
+        QCOMPARE(qobject_cast<usb::USBNetwork*>(dongle->daliNetwork())->dongle(), nullptr);
+        QTRY_COMPARE_WITH_TIMEOUT(detached.count(), 1, 5000);
+        // Exchanges of the networks after the manager has gone do nothing.
+        bool ok = true;
+        dongle->downloadParameter(dongle->findParameter(0), ok);
+        QVERIFY(!ok);
+        QVERIFY(USBDongleManager::shutdownInstance()); // nothing left to stop
+    }
+};
+
+QTEST_GUILESS_MAIN(TestUsbDongleManager)
+#include "tst_usbdonglemanager.moc"
