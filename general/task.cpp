@@ -17,8 +17,7 @@ Task::Task(int kind, const QString& name, bool deleteWhenDone)
 
 Task::~Task()
 {
-    if (m_state.load() == Queued)
-        TaskScheduler::forgetTask(this);
+    TaskScheduler::forgetTask(this);
 }
 
 void Task::abort()

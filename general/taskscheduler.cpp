@@ -8,6 +8,7 @@
 #include <QThreadPool>
 
 #include <atomic>
+#include <utility>
 
 namespace halvorn::general {
 
@@ -82,6 +83,8 @@ void TaskScheduler::forgetTask(Task* task)
     if (TaskScheduler* scheduler = s_scheduler.load()) {
         QMutexLocker lock(&scheduler->m_mutex);
         scheduler->m_queue.removeAll(task);
+        if (scheduler->m_current == task)
+            scheduler->m_currentDeleted = true;
     }
 }
 
@@ -96,6 +99,7 @@ void TaskScheduler::startNext()
         if (!m_queue.isEmpty()) {
             task = m_queue.takeFirst();
             m_current = task;
+            m_currentDeleted = false;
             left = int(m_queue.size());
         }
     }
@@ -118,15 +122,19 @@ void TaskScheduler::startNext()
 
 void TaskScheduler::taskFinished(Task* task)
 {
+    bool deleted = false;
     {
         QMutexLocker lock(&m_mutex);
         if (!task || task != m_current)
             return;
         m_current = nullptr;
+        deleted = std::exchange(m_currentDeleted, false);
     }
-    disconnect(task, nullptr, this, nullptr);
-    if (task->deleteWhenDone())
-        delete task;
+    if (!deleted) {
+        disconnect(task, nullptr, this, nullptr);
+        if (task->deleteWhenDone())
+            delete task;
+    }
     emit taskDone();
     startNext();
 }

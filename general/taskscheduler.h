@@ -21,9 +21,10 @@ class Task;
 // a queued call). A task's completion reaches taskFinished() as a queued call
 // made after the task's run() has returned, so the scheduler may delete the
 // task there without racing the pool thread. Only tasks created with
-// deleteWhenDone are deleted; the owners of the others delete them when they
-// are Idle (a queued task that is deleted simply leaves the queue; never
-// delete the current task).
+// deleteWhenDone are deleted; the owners of the others may delete them once
+// they are Idle again (from taskDone on, even before the scheduler has seen
+// the end), or while they are queued (they simply leave the queue). A task
+// must never be deleted while its run() executes.
 class TaskScheduler : public QObject
 {
     Q_OBJECT
@@ -59,13 +60,14 @@ private:
     friend class Task;
     TaskScheduler();
     ~TaskScheduler() override;
-    // Called by a queued task's destructor.
+    // Called by every task's destructor.
     static void forgetTask(Task* task);
     void startNext();
 
     mutable QMutex m_mutex;
     QList<Task*> m_queue;        // guarded by m_mutex
     Task* m_current = nullptr;   // guarded by m_mutex
+    bool m_currentDeleted = false; // guarded by m_mutex: its owner deleted it after taskDone
     QThreadPool* const m_pool;
 };
 
