@@ -1,5 +1,6 @@
 #include "usb/usbdongle.h"
 
+#include "dali/dalinetwork.h"
 #include "general/bitflagparameterview.h"
 #include "general/log.h"
 #include "general/parameter.h"
@@ -9,6 +10,7 @@
 #include "usb/placeholdernetwork.h"
 #include "usb/usbhandler.h"
 #include "usb/usbnetwork.h"
+#include "vx/vxnetwork.h"
 
 #include <QMutexLocker>
 
@@ -24,12 +26,12 @@ namespace {
 // its parent and attaches itself to the dongle (setDongle) in its constructor.
 general::Network* makeDaliNetwork(USBDongle* dongle)
 {
-    return new PlaceholderNetwork(dongle, QStringLiteral("DALI Network"), QStringLiteral("DaliNetwork"));
+    return new dali::DaliNetwork(dongle);
 }
 
 general::Network* makeVxNetwork(USBDongle* dongle)
 {
-    return new PlaceholderNetwork(dongle, QStringLiteral("DMX Network"), QStringLiteral("VxNetwork"));
+    return new vx::VxNetwork(dongle);
 }
 
 general::Network* makeKeymarkNetwork(USBDongle* dongle)
