@@ -416,4 +416,19 @@ bool SimDmxLine::load(const QJsonObject& section, QString* error)
     return true;
 }
 
+QJsonObject SimDmxLine::exampleSection()
+{
+    SimDmxLine line;
+    const QList<SimDriver> drivers = SimDriver::randomDrivers(5, 2024);
+    const int first = line.addDriver(drivers[0]);
+    line.addChainedDriver(first, drivers[1]);
+    line.addChainedDriver(first, drivers[2]);
+    line.addDriver(drivers[3]);
+    SimDriver sixteenBit = drivers[4];
+    sixteenBit.setParameterValue(SimDriver::StartAddressParameter, 9);
+    sixteenBit.setParameterValue(SimDriver::ResolutionParameter, 0);
+    line.addDriver(sixteenBit);
+    return line.save();
+}
+
 } // namespace halvorn::sim

@@ -123,6 +123,10 @@ public:
     // unchanged and returns false with a message naming the offending entry.
     bool load(const QJsonObject& section, QString* error);
     QJsonObject save() const;
+    // A small installation to explore without a file: three Halvorn drivers
+    // with LID 0 (waiting for discovery), the first with two drivers
+    // daisy-chained behind it.
+    static QJsonObject exampleSection();
 
 private:
     using Chain = std::vector<SimDriver>;

@@ -585,7 +585,8 @@ QJsonObject SimDriver::toJson() const
     QJsonArray parameters;
     for (int n : parameterNumbers()) {
         const bool differs = parameterValue(n) != reference.parameterValue(n);
-        if (halvornTable && (n == LidParameter || !differs))
+        // The LID has a key of its own, and the line derives the cell count.
+        if (halvornTable && (n == LidParameter || n == CellCountParameter || !differs))
             continue;
         QJsonObject entry;
         entry[QStringLiteral("number")] = n;
