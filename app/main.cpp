@@ -34,7 +34,9 @@ int main(int argc, char* argv[])
         return 1;
     }
     if (!options.logFile.isEmpty()) {
-        logFile = std::make_unique<halvorn::general::LogFileWriter>(options.logFile);
+        logFile = options.logFile == QLatin1String("-")
+                      ? std::make_unique<halvorn::general::LogFileWriter>()
+                      : std::make_unique<halvorn::general::LogFileWriter>(options.logFile);
         if (!logFile->isOpen()) {
             std::fprintf(stderr, "Cannot open the log file %s: %s\n", qPrintable(options.logFile),
                          qPrintable(logFile->errorString()));

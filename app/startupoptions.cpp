@@ -40,7 +40,8 @@ StartupOptions StartupOptions::parse(const QStringList& arguments)
     const QCommandLineOption helpOption = parser.addHelpOption();
     const QCommandLineOption versionOption = parser.addVersionOption();
     const QCommandLineOption logFileOption(QStringLiteral("log-file"),
-                                           QStringLiteral("Append every log line to <file> as it is logged."),
+                                           QStringLiteral("Append every log line to <file> as it is logged "
+                                                          "(- for standard error)."),
                                            QStringLiteral("file"));
     const QCommandLineOption simulateOption(
         kSimulateOption,

@@ -15,7 +15,8 @@ struct StartupOptions
     enum class Action { Run, ShowHelp, ShowVersion, Fail };
 
     Action action = Action::Run;
-    // Where to write every log line as it is logged (empty: nowhere).
+    // Where to write every log line as it is logged (empty: nowhere; "-":
+    // standard error).
     QString logFile;
     // Run on the virtual Portline instead of the USB bus, with the equipment
     // described in `simulationFile` (empty: the default set-up).

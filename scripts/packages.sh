@@ -10,8 +10,11 @@ TIVARO_BUILD_PACKAGES=(
 install_packages() {
     local missing=()
     local pkg
+    local status
     for pkg in "$@"; do
-        dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null | grep -q "install ok installed" || missing+=("$pkg")
+        # Not a pipe into grep -q: with pipefail, grep closing early can fail it.
+        status=$(dpkg-query -W -f='${Status}' "$pkg" 2>/dev/null || true)
+        [ "$status" = "install ok installed" ] || missing+=("$pkg")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
     local sudo=()
