@@ -395,18 +395,17 @@ bool SimDmxLine::load(const QJsonObject& section, QString* error)
     const QJsonValue randomValue = section.value(RandomKey);
     if (!randomValue.isUndefined()) {
         const QJsonObject random = randomValue.toObject();
-        const int count = random.value(QStringLiteral("count")).toInt(-1);
-        const double seed = random.value(QStringLiteral("seed")).toDouble(-1);
-        bool ok = true;
-        const quint64 manufacturer =
-            random.value(QStringLiteral("manufacturer")).toVariant().toString().toULongLong(&ok, 0);
-        const bool hasManufacturer = random.contains(QStringLiteral("manufacturer"));
-        if (!randomValue.isObject() || count < 0 || count > 10000 || seed < 0 || seed > 0xFFFFFFFFu
-            || (hasManufacturer && (!ok || manufacturer > 0xFFFF)))
+        const auto count = SimDriver::readNumber(random.value(QStringLiteral("count")), 10000);
+        const auto seed = SimDriver::readNumber(random.value(QStringLiteral("seed")), 0xFFFFFFFFu);
+        const QJsonValue manufacturerValue = random.value(QStringLiteral("manufacturer"));
+        const auto manufacturer = manufacturerValue.isUndefined()
+                                      ? std::optional<quint64>(SimDriver::HalvornManufacturerId)
+                                      : SimDriver::readNumber(manufacturerValue, 0xFFFF);
+        if (!randomValue.isObject() || !count || !seed || !manufacturer)
             return fail(QStringLiteral("\"random\" needs a count (0..10000), a seed (0..4294967295) "
                                        "and optionally a manufacturer (0..0xFFFF)"));
-        const quint16 id = hasManufacturer ? quint16(manufacturer) : SimDriver::HalvornManufacturerId;
-        for (const SimDriver& driver : SimDriver::randomDrivers(count, quint32(seed), id))
+        const quint16 id = quint16(*manufacturer);
+        for (const SimDriver& driver : SimDriver::randomDrivers(int(*count), quint32(*seed), id))
             chains.push_back(Chain{driver});
     }
 

@@ -88,18 +88,26 @@ constexpr BehaviourName BehaviourNames[] = {
     {SimDriver::Behaviour::Silent, "silent"},
 };
 
-// A 16-bit or 32-bit number given as a JSON number or as a text ("0x1A2B" or decimal).
-std::optional<quint64> readNumber(const QJsonValue& value, quint64 maximum)
+QString hexText(quint64 value, int digits)
+{
+    return QStringLiteral("0x") + QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
+}
+
+} // namespace
+
+std::optional<quint64> SimDriver::readNumber(const QJsonValue& value, quint64 maximum)
 {
     quint64 number = 0;
     if (value.isDouble()) {
         const double d = value.toDouble();
-        if (d < 0 || d > double(maximum) || d != double(quint64(d)))
+        if (!(d >= 0) || d > double(maximum) || d != double(quint64(d)))
             return std::nullopt;
         number = quint64(d);
     } else if (value.isString()) {
+        const QString text = value.toString().trimmed();
+        const bool hexadecimal = text.startsWith(QLatin1String("0x"), Qt::CaseInsensitive);
         bool ok = false;
-        number = value.toString().trimmed().toULongLong(&ok, 0);
+        number = hexadecimal ? text.mid(2).toULongLong(&ok, 16) : text.toULongLong(&ok, 10);
         if (!ok)
             return std::nullopt;
     } else {
@@ -109,13 +117,6 @@ std::optional<quint64> readNumber(const QJsonValue& value, quint64 maximum)
         return std::nullopt;
     return number;
 }
-
-QString hexText(quint64 value, int digits)
-{
-    return QStringLiteral("0x") + QString::number(value, 16).rightJustified(digits, QLatin1Char('0')).toUpper();
-}
-
-} // namespace
 
 std::array<int, SimDriver::MaxChannels> SimDriver::filledLevels()
 {
@@ -538,11 +539,8 @@ std::optional<quint64> SimDriver::parseUid(const QString& text)
         }
         return uid;
     }
-    if (parts.size() == 1) {
-        const quint64 uid = trimmed.toULongLong(&ok, 0);
-        if (ok && uid <= SimRdmPacket::BroadcastUid)
-            return uid;
-    }
+    if (parts.size() == 1)
+        return readNumber(QJsonValue(trimmed), SimRdmPacket::BroadcastUid);
     return std::nullopt;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QByteArray>
 #include <QJsonObject>
+#include <QJsonValue>
 #include <QList>
 #include <QString>
 #include <QtGlobal>
@@ -148,6 +149,10 @@ public:
     static QString uidText(quint64 uid);
     // Reads "1234:56789abc", "12:34:56:78:9a:bc" or a number.
     static std::optional<quint64> parseUid(const QString& text);
+    // A number of the installation file: a JSON number, or a text in
+    // decimal or with "0x" in hexadecimal; nothing when it is not a whole
+    // number in 0..maximum.
+    static std::optional<quint64> readNumber(const QJsonValue& value, quint64 maximum);
     static QString behaviourName(Behaviour behaviour);
     static std::optional<Behaviour> behaviourFromName(const QString& name);
 

@@ -261,6 +261,8 @@ private Q_SLOTS:
     void installationRoundTrip();
     void installationErrorsLeaveLineUnchanged_data();
     void installationErrorsLeaveLineUnchanged();
+    void installationReadsNumbersAsWritten_data();
+    void installationReadsNumbersAsWritten();
     void randomPopulationIsReproducible();
 
     void concurrentTrafficAndChanges();
@@ -919,6 +921,37 @@ void TestSimDmxLine::installationErrorsLeaveLineUnchanged()
     QVERIFY(!line.load(QJsonDocument::fromJson(json).object(), &error));
     QVERIFY2(error.contains(mentions), qPrintable(error));
     QCOMPARE(line.save(), before);
+}
+
+void TestSimDmxLine::installationReadsNumbersAsWritten_data()
+{
+    QTest::addColumn<QByteArray>("guid");
+    QTest::addColumn<qint64>("expected"); // -1: refused
+    QTest::newRow("json number") << QByteArray("12") << qint64(12);
+    QTest::newRow("hexadecimal text") << QByteArray("\"0x10\"") << qint64(16);
+    QTest::newRow("upper-case prefix") << QByteArray("\"0XfF\"") << qint64(255);
+    QTest::newRow("leading zero is decimal") << QByteArray("\"010\"") << qint64(10);
+    QTest::newRow("largest") << QByteArray("\"0xFFFFFFFF\"") << qint64(0xFFFFFFFF);
+    QTest::newRow("too large") << QByteArray("4294967296") << qint64(-1);
+    QTest::newRow("negative") << QByteArray("-1") << qint64(-1);
+    QTest::newRow("fraction") << QByteArray("1.5") << qint64(-1);
+    QTest::newRow("not a number") << QByteArray("\"twelve\"") << qint64(-1);
+    QTest::newRow("boolean") << QByteArray("true") << qint64(-1);
+}
+
+void TestSimDmxLine::installationReadsNumbersAsWritten()
+{
+    QFETCH(QByteArray, guid);
+    QFETCH(qint64, expected);
+    SimDmxLine line;
+    QString error;
+    const QByteArray json = R"({"drivers":[{"guid":)" + guid + "}]}";
+    const bool loaded = line.load(QJsonDocument::fromJson(json).object(), &error);
+    QCOMPARE(loaded, expected >= 0);
+    if (loaded)
+        QCOMPARE(qint64(line.driver(0)->guid()), expected);
+    else
+        QVERIFY2(error.contains(QLatin1String("guid")), qPrintable(error));
 }
 
 void TestSimDmxLine::randomPopulationIsReproducible()
