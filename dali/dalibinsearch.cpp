@@ -20,6 +20,7 @@ DaliBinSearch::DaliBinSearch(const QString& name, DaliNetwork* network, Mode mod
 void DaliBinSearch::prepare()
 {
     m_errorCount = 0;
+    m_lastVerifyFailed = false;
     if (m_mode == AllDevices)
         m_network->removeShortAddressDevices();
     m_nextShortAddress = m_network->firstFreeShortAddress();
@@ -105,15 +106,20 @@ bool DaliBinSearch::verify(general::SearchNode* node)
     const bool answered = m_network->hasAnswer();
     if (answered && !m_network->answerFailed() && m_network->answerValue() == shortAddress * 2 + 1) {
         m_network->logSimple(QStringLiteral("Programmed short address verified"), general::INFO);
+        m_lastVerifyFailed = false;
         return true;
     }
     m_network->logSimple(QStringLiteral("Unable to verify programmed short address"), general::ERROR);
-    // Nothing at this search address: the generic search verifies single
-    // addresses without asking them first. Only a wrong or garbled answer
-    // is an error.
-    if (!answered)
-        return false;
-    if (++m_errorCount >= MaxErrors) {
+    // Nothing at this search address is no error when the search came here
+    // in its normal course: the generic search verifies single addresses
+    // without asking them first, so about half of all verifications hit an
+    // empty address next to the gear it then finds. After a failed
+    // verification, though, the gear that failed is still in the search and
+    // answers every COMPARE above its address, and the search would walk
+    // the address space one verification at a time: those count.
+    const bool counts = answered || m_lastVerifyFailed;
+    m_lastVerifyFailed = true;
+    if (counts && ++m_errorCount >= MaxErrors) {
         m_network->logSimple(QStringLiteral("Too many errors: Aborting search"), general::ERROR);
         abort();
     }

@@ -17,7 +17,9 @@ class DaliNetwork;
 // A verification nobody answers (the generic search verifies single
 // addresses reached by descending without asking them, so about half of all
 // verifications hit an empty address) is not an error; a wrong answer or a
-// garbled one is, and ten of them abort the search. When short addresses
+// garbled one is, and so is every verification after a failed one until a
+// gear is verified again (the gear that failed keeps answering COMPARE, and
+// the search walks on above it). Ten errors abort the search. When short addresses
 // 0..62 are all taken, the search stops without programming.
 class DaliBinSearch : public general::BinSearch
 {
@@ -48,6 +50,7 @@ private:
     const Mode m_mode;
     int m_nextShortAddress = 0; // −1: none left
     int m_errorCount = 0;
+    bool m_lastVerifyFailed = false;
 };
 
 } // namespace halvorn::dali

@@ -99,7 +99,7 @@ public:
     // Bounds of the dongle exchanges of one frame.
     static constexpr int MaxBusyResends = 1000;
     static constexpr int MaxBusyWaitMs = 250;
-    static constexpr int MaxReceiverPolls = 300;
+    static constexpr int MaxReceiverPolls = 1000;
     static constexpr int MaxReceiverWaitMs = 100;
 
     // Attaches itself to the dongle (its parent).
