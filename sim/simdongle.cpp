@@ -47,6 +47,13 @@ bool isReadOnly(quint16 address)
            != std::end(ReadOnlyAddresses);
 }
 
+// Frames of more than 60 slots are blocks 1 … n/60 and then block 0; the
+// block number has four bits.
+int lastSetpointBlock(int slotCount)
+{
+    return slotCount > SetpointBlockSlots ? std::min(slotCount / SetpointBlockSlots, 15) : 0;
+}
+
 QByteArray wordReply(quint8 code, quint16 address, quint16 value)
 {
     QByteArray reply(5, '\0');
@@ -193,7 +200,7 @@ QByteArray SimDongle::commandReply(const QByteArray& request)
 
 // Block i of a frame of n slots: 0x03, n & 0xFF, (n >> 8 & 0x0F) | i << 4, a
 // mode byte, then slots 60·i … 60·i + 59. A frame is blocks 1 … n/60 in
-// order followed by block 0, which completes it; in block 0 bit 4 of byte 2
+// order (none when n ≤ 60) followed by block 0, which completes it; in block 0 bit 4 of byte 2
 // (the low bit of the block number elsewhere) is the Chorus-output flag and
 // byte 3 the Chorus mode. A block out of sequence spoils the frame it
 // belongs to: that frame is dropped and the next one starts clean.
@@ -203,7 +210,7 @@ QByteArray SimDongle::setpointBlock(const QByteArray& request)
         return {};
     const int slotCount = quint8(request.at(1)) | (quint8(request.at(2)) & 0x0F) << 8;
     const int blockNumber = quint8(request.at(2)) >> 4;
-    const int lastBlock = slotCount / SetpointBlockSlots;
+    const int lastBlock = lastSetpointBlock(slotCount);
     if (slotCount != m_dmxSlotCount)
         restartDmxAssembly(slotCount);
 
@@ -238,7 +245,7 @@ QByteArray SimDongle::setpointBlock(const QByteArray& request)
 void SimDongle::restartDmxAssembly(int slotCount)
 {
     m_dmxSlotCount = slotCount;
-    m_dmxExpectedBlock = slotCount / SetpointBlockSlots >= 1 ? 1 : 0;
+    m_dmxExpectedBlock = lastSetpointBlock(slotCount) >= 1 ? 1 : 0;
     m_dmxAssemblyIntact = true;
     m_dmxAssembly.fill('\0');
 }
