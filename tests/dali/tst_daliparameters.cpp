@@ -1,0 +1,285 @@
+// The DALI parameter number map on the virtual Portline: what each number
+// reads and writes, the frames it takes, and the simple log lines.
+
+#include "dali/dalidevice.h"
+#include "dali/dalinetwork.h"
+#include "general/networklog.h"
+#include "sim/simdongle.h"
+#include "tests/dali/dalitestbus.h"
+
+#include <QTest>
+
+using namespace halvorn;
+using namespace halvorn::dali;
+
+namespace {
+
+constexpr uint8_t Gear5 = 0x0A;  // arc-power address byte of short address 5
+constexpr uint8_t Gear5Command = 0x0B;
+
+struct ParameterBus : DaliTestBus
+{
+    ParameterBus()
+    {
+        withBus([](sim::SimDaliBus& dali) {
+            sim::SimDaliGearConfig config;
+            config.shortAddress = 5;
+            config.fixedRandomAddress = 0x345678;
+            config.randomAddress = 0x345678;
+            config.makerParameters = {{0x0005, 0x1234}, {0x0100, 0x0203}, {0x0007, 0x0042}};
+            config.makerValues = {{0x0009, 0xABCD}};
+            config.bridgeRegisters = {{1, 77}, {18, 90}};
+            dali.addGear(config);
+        });
+        clearFrames();
+    }
+    // A copy of the gear's state, taken under the dongle's lock.
+    sim::SimDaliGear gear()
+    {
+        std::optional<sim::SimDaliGear> copy;
+        withBus([&](sim::SimDaliBus& dali) { copy.emplace(dali.gear(0)); });
+        return *copy;
+    }
+    QStringList simpleLines()
+    {
+        QTest::qWait(20);
+        return texts(network()->simpleLog());
+    }
+};
+
+} // namespace
+
+class TestDaliParameters : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void fadeNibbles();
+    void storesSendDtrThenCommandTwice_data();
+    void storesSendDtrThenCommandTwice();
+    void groupWriteAddsAndRemovesEachGroup();
+    void shortAddressReadUsesTheRandomAddress();
+    void readOnlyAndUnmappedNumbersSendNothing_data();
+    void readOnlyAndUnmappedNumbersSendNothing();
+    void ledVariablesEnableDeviceTypeFirst();
+    void memoryBankBytes();
+    void makerParametersThroughTheMailbox();
+    void bridgeRegistersWithTheirKeys();
+    void missingAnswerFailsTheRead();
+    void deviceAddressBytes();
+};
+
+void TestDaliParameters::fadeNibbles()
+{
+    ParameterBus bus;
+    QVERIFY(bus.network()->writeParameter(Gear5, 6, true, 3)); // fade time
+    QVERIFY(bus.network()->writeParameter(Gear5, 5, true, 7)); // fade rate
+    QCOMPARE(bus.gear().fadeTime(), 3);
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 5, true, ok), 7u);
+    QVERIFY(ok);
+    QCOMPARE(bus.network()->readParameter(Gear5, 6, true, ok), 3u);
+    QVERIFY(ok);
+    const QStringList lines = bus.simpleLines();
+    QVERIFY(lines.contains("SET STORE THE DTR AS FADE TIME: 3 (3)"));
+    QVERIFY(lines.contains("GET QUERY FADE (RATE): 7 (7)"));
+    QVERIFY(lines.contains("GET QUERY FADE (TIME): 3 (3)"));
+}
+
+void TestDaliParameters::storesSendDtrThenCommandTwice_data()
+{
+    QTest::addColumn<uint>("number");
+    QTest::addColumn<uint>("value");
+    QTest::addColumn<int>("store");
+    QTest::newRow("power on level") << 0x01u << 100u << 0x2D;
+    QTest::newRow("system failure level") << 0x02u << 90u << 0x2C;
+    QTest::newRow("min level") << 0x03u << 20u << 0x2B;
+    QTest::newRow("max level") << 0x04u << 200u << 0x2A;
+    QTest::newRow("scene 3") << 0x0Du << 200u << 0x43;
+    QTest::newRow("scene 15") << 0x19u << 12u << 0x4F;
+}
+
+void TestDaliParameters::storesSendDtrThenCommandTwice()
+{
+    QFETCH(uint, number);
+    QFETCH(uint, value);
+    QFETCH(int, store);
+    ParameterBus bus;
+    QVERIFY(bus.network()->writeParameter(Gear5, number, true, value));
+    QCOMPARE(bus.frames(), QList<quint16>({frame(0xA3, int(value)), frame(Gear5Command, store),
+                                           frame(Gear5Command, store)}));
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, number, true, ok), value);
+    QVERIFY(ok);
+}
+
+void TestDaliParameters::groupWriteAddsAndRemovesEachGroup()
+{
+    ParameterBus bus;
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x08, true, 0x05));
+    QList<quint16> expected;
+    for (int group = 0; group < 8; ++group) {
+        const int command = (0x05 >> group) & 1 ? 0x60 + group : 0x70 + group;
+        expected << frame(Gear5Command, command) << frame(Gear5Command, command);
+    }
+    QCOMPARE(bus.frames(), expected);
+    QCOMPARE(bus.gear().groups(), 0x0005);
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x09, true, 0x80));
+    QCOMPARE(bus.gear().groups(), 0x8005);
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x09, true, ok), 0x80u);
+    QVERIFY(bus.simpleLines().contains("SET ADD TO GROUP 15: 128 (80)"));
+}
+
+void TestDaliParameters::shortAddressReadUsesTheRandomAddress()
+{
+    ParameterBus bus;
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x07, true, ok), 5u);
+    QVERIFY(ok);
+    QCOMPARE(bus.frames(), QList<quint16>({frame(0xA5, 0), frame(0xA5, 0), frame(Gear5Command, 0xC2),
+                                           frame(0xB1, 0x34), frame(Gear5Command, 0xC3), frame(0xB3, 0x56),
+                                           frame(Gear5Command, 0xC4), frame(0xB5, 0x78), frame(0xBB, 0)}));
+    QVERIFY(bus.simpleLines().contains("GET QUERY_SHORT_ADDRESS: 5 (5)"));
+
+    // Gear without a short address, reached through the broadcast device.
+    bus.network()->writeParameter(Gear5, 0x07, true, 0xFF);
+    QVERIFY(!bus.gear().hasShortAddress());
+    QCOMPARE(bus.network()->readParameter(0xFE, 0x07, true, ok), 255u);
+    QVERIFY(ok);
+}
+
+void TestDaliParameters::readOnlyAndUnmappedNumbersSendNothing_data()
+{
+    QTest::addColumn<uint>("number");
+    QTest::newRow("status") << 0x1Au;
+    QTest::newRow("version") << 0x1Eu;
+    QTest::newRow("physical minimum") << 0x1Fu;
+    QTest::newRow("device type") << 0x28u;
+    QTest::newRow("unmapped 0x29") << 0x29u;
+    QTest::newRow("memory bank 0") << 0x205u;
+    QTest::newRow("maker value") << 0x4009u;
+    QTest::newRow("beyond the map") << 0x5000u;
+}
+
+void TestDaliParameters::readOnlyAndUnmappedNumbersSendNothing()
+{
+    QFETCH(uint, number);
+    ParameterBus bus;
+    QVERIFY(!bus.network()->writeParameter(Gear5, number, true, 1));
+    QVERIFY(bus.frames().isEmpty());
+    bool ok = true;
+    bus.network()->readParameter(Gear5, 0x29, true, ok);
+    QVERIFY(!ok);
+    QVERIFY(bus.frames().isEmpty());
+}
+
+void TestDaliParameters::ledVariablesEnableDeviceTypeFirst()
+{
+    ParameterBus bus;
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x20, true, ok), 4u); // QUERY MIN FAST FADE TIME
+    QVERIFY(ok);
+    QCOMPARE(bus.frames(), QList<quint16>({frame(0xC1, 6), frame(Gear5Command, 0xFE)}));
+    bus.clearFrames();
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x21, true, 12));
+    QCOMPARE(bus.frames(), QList<quint16>({frame(0xA3, 12), frame(0xC1, 6), frame(Gear5Command, 0xE4),
+                                           frame(Gear5Command, 0xE4)}));
+    QCOMPARE(bus.gear().fastFadeTime(), 12);
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x27, true, 1));
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x27, true, ok), 1u);
+    QVERIFY(bus.simpleLines().contains("GET QUERY DIMMING CURVE: 1 (1)"));
+}
+
+void TestDaliParameters::memoryBankBytes()
+{
+    ParameterBus bus;
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x200, true, ok), 0x1Au);
+    QVERIFY(ok);
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x230, true, 0x5A));
+    QCOMPARE(bus.gear().memory(1, 0x10), 0x5A);
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x230, true, ok), 0x5Au);
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x1020, false, 0x1234));
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x1020, false, ok), 0x1234u);
+    const QStringList lines = bus.simpleLines();
+    QVERIFY(lines.contains("GET Memory bank 0 byte 0: 26 (1A)"));
+    QVERIFY(lines.contains("SET VelaLogic 16 Network input channel count: 90 (5A)"));
+    QVERIFY(lines.contains("GET VelaLogic 32 General 16 bit debug data buffer high byte: 4660 (1234)"));
+}
+
+void TestDaliParameters::makerParametersThroughTheMailbox()
+{
+    ParameterBus bus;
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x2005, false, ok), 0x1234u);
+    QVERIFY(ok);
+    // Parameter 5 to 0x70, the request 0x41 to 0x74, then 0x72 read back.
+    const QList<quint16> frames = bus.frames();
+    QCOMPARE(frames.mid(0, 7), QList<quint16>({frame(0xC3, 1), frame(0xA3, 0x70), frame(Gear5Command, 0x81),
+                                               frame(Gear5Command, 0x81), frame(0xC7, 0x00), frame(0xC7, 0x05),
+                                               frame(0xC3, 1)}));
+    QVERIFY(frames.contains(frame(0xC7, 0x41)));
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x2007, true, ok), 0x42u);
+    QVERIFY(ok);
+
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x2005, false, 0x5678));
+    QCOMPARE(bus.gear().makerParameter(0x0005), 0x5678);
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x2100, false, 0x0A0B)); // low byte 0: swapped on the way
+    QCOMPARE(bus.gear().makerParameter(0x0100), 0x0A0B);
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x2100, false, ok), 0x0A0Bu);
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x4009, false, ok), 0xABCDu);
+    QVERIFY(ok);
+    QVERIFY(bus.simpleLines().contains("SET VelaLogic parameter 5: 22136 (5678)"));
+}
+
+void TestDaliParameters::bridgeRegistersWithTheirKeys()
+{
+    ParameterBus bus;
+    bool ok = false;
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x3001, true, ok), 77u);
+    QVERIFY(ok);
+    QVERIFY(bus.frames().contains(frame(0xC7, 0x2E)));
+    QVERIFY(bus.frames().contains(frame(0xC7, 0x6A)));
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x3012, true, 95));
+    QCOMPARE(bus.gear().bridgeRegister(18), 95);
+    QVERIFY(bus.frames().contains(frame(0xC7, 0x5D)));
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x3012, true, ok), 95u);
+    QCOMPARE(bus.network()->readParameter(Gear5, 0x3040, true, ok), 0u); // no such register
+    QVERIFY(!ok);
+    const QStringList lines = bus.simpleLines();
+    QVERIFY(lines.contains("GET Keymark 1 NTC value: 77 (4D)"));
+    QVERIFY(lines.contains("SET Keymark 18 Temperature after which the thermal protection kicks in: 95 (5F)"));
+    QVERIFY(lines.contains("GET (KM ERROR) Keymark 64 Unknown: 0 (0)"));
+}
+
+void TestDaliParameters::missingAnswerFailsTheRead()
+{
+    ParameterBus bus;
+    bool ok = true;
+    QCOMPARE(bus.network()->readParameter(0x14, 0x00, true, ok), 0u); // nobody at short address 10
+    QVERIFY(!ok);
+    QCOMPARE(bus.network()->readParameter(0x14, 0x2005, false, ok), 0u);
+    QVERIFY(!ok);
+    QTest::qWait(20);
+    general::Log* log = bus.network()->simpleLog();
+    QCOMPARE(log->count(), 2);
+    QCOMPARE(log->message(0)->type(), general::FAILURE);
+    QCOMPARE(log->message(0)->text(), QStringLiteral("GET QUERY ACTUAL LEVEL: 0 (0)"));
+}
+
+void TestDaliParameters::deviceAddressBytes()
+{
+    ParameterBus bus;
+    auto* device = qobject_cast<DaliDevice*>(bus.network()->createDevice(5, QStringLiteral("DALI Device 5")));
+    QVERIFY(device);
+    QCOMPARE(device->arcPowerAddress(), Gear5);
+    QCOMPARE(device->commandAddress(), Gear5Command);
+    auto* broadcast = qobject_cast<DaliDevice*>(bus.network()->findDevice(254));
+    QVERIFY(broadcast);
+    QCOMPARE(broadcast->arcPowerAddress(), 254);
+    QCOMPARE(broadcast->commandAddress(), 254);
+}
+
+QTEST_GUILESS_MAIN(TestDaliParameters)
+#include "tst_daliparameters.moc"
