@@ -113,7 +113,8 @@ int VxNetwork::transaction(const quint8* frame, int length)
     const int received = exchange(length + 2);
 
     const bool isOurReply = received >= 3 && reply[0] == (CommandReplyCode | 0x80);
-    if (!isOurReply || reply[2] == 0) {
+    // A reply that announces answer bytes but brings none has no answer either.
+    if (!isOurReply || reply[2] == 0 || received == 3) {
         m_status = StatusNoAnswer;
         if (received > 0 && reply[0] != 0 && reply[0] != (CommandReplyCode | 0x80))
             logFrame(msgClass, general::FAILURE, reply, received); // not a reply to this request

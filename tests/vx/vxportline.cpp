@@ -47,7 +47,7 @@ QList<QByteArray> RecordingBackend::requests(int code) const
     QMutexLocker lock(&m_mutex);
     QList<QByteArray> matching;
     for (const QByteArray& request : m_requests) {
-        if (!request.isEmpty() && quint8(request[0]) == code)
+        if (!request.isEmpty() && (code == AnyCode || quint8(request[0]) == code))
             matching.append(request);
     }
     return matching;
@@ -70,6 +70,12 @@ void RecordingBackend::clear()
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
     m_frameTimes.clear();
+}
+
+void RecordingBackend::setReplyRewriter(std::function<QByteArray(const QByteArray&)> rewriter)
+{
+    QMutexLocker lock(&m_mutex);
+    m_rewriter = std::move(rewriter);
 }
 
 int RecordingBackend::getDeviceList(QList<usb::UsbDevice>& devices)
@@ -128,7 +134,20 @@ int RecordingBackend::bulkTransfer(usb::UsbHandle handle, unsigned char endpoint
         if (m_recordPackets)
             m_requests.append(QByteArray(reinterpret_cast<const char*>(data), length));
     }
-    return m_portline->bulkTransfer(handle, endpoint, data, length, transferred, timeoutMs);
+    const int result = m_portline->bulkTransfer(handle, endpoint, data, length, transferred, timeoutMs);
+    if (endpoint & 0x80) {
+        std::function<QByteArray(const QByteArray&)> rewriter;
+        {
+            QMutexLocker lock(&m_mutex);
+            rewriter = m_rewriter;
+        }
+        if (rewriter && result == usb::UsbSuccess) {
+            const QByteArray rewritten = rewriter(QByteArray(reinterpret_cast<const char*>(data), *transferred));
+            *transferred = int(qMin<qsizetype>(rewritten.size(), length));
+            std::copy(rewritten.cbegin(), rewritten.cbegin() + *transferred, data);
+        }
+    }
+    return result;
 }
 
 VxPortline::VxPortline()

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QMutex>
 
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,12 +37,17 @@ public:
 
     // Off by default: a long run would keep every packet.
     void setRecordPackets(bool record);
-    // Requests sent with this command code since the last clear().
+    static constexpr int AnyCode = -1;
+    // Requests sent with this command code (or all) since the last clear(),
+    // in the order they were sent.
     QList<QByteArray> requests(int code) const;
     // Nanoseconds (steady clock) at which each frame's block 0 went out.
     std::vector<qint64> frameTimes() const;
     int frameCount() const;
     void clear();
+    // Rewrites every reply the dongle sends back (what the host then reads
+    // is the result, cut to the host's buffer); none by default.
+    void setReplyRewriter(std::function<QByteArray(const QByteArray& reply)> rewriter);
 
     int getDeviceList(QList<halvorn::usb::UsbDevice>& devices) override;
     void freeDeviceList(QList<halvorn::usb::UsbDevice>& devices) override;
@@ -61,6 +67,7 @@ private:
     bool m_recordPackets = false;      // guarded by m_mutex
     QList<QByteArray> m_requests;      // guarded by m_mutex
     std::vector<qint64> m_frameTimes;  // guarded by m_mutex
+    std::function<QByteArray(const QByteArray&)> m_rewriter; // guarded by m_mutex
 };
 
 // A virtual Portline with one dongle whose DMX line is driven by a
