@@ -32,9 +32,11 @@ TreeNode::TreeNode(TreeNode* parent)
 TreeNode::~TreeNode()
 {
     // A node deleted while still listed by its parent (instead of retired)
-    // must not leave a dangling pointer behind.
-    if (TreeNode* parent = m_parent.load())
-        parent->detachChild(this);
+    // must not leave a dangling pointer behind, in the tree or in the views.
+    if (TreeNode* parent = m_parent.load(); parent && parent->detachChild(this)) {
+        if (TreeObserver* observer = controller())
+            observer->nodeRemoved(parent, this, false);
+    }
 
     QList<TreeNode*> children;
     {

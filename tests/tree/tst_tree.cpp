@@ -487,14 +487,19 @@ void TestTree::deletingANodeDeletesItsSubtree()
 
 void TestTree::deletedChildLeavesItsParent()
 {
+    RecordingObserver observer;
     TreeNode root;
+    root.setName("root");
+    root.setController(&observer);
     TreeNode* child = namedNode("child");
     root.addChild(child, false);
     root.addChild(namedNode("other"), false);
+    observer.clear();
 
     delete child;
     QCOMPARE(root.childCount(), 1);
     QCOMPARE(root.child(0)->name(), QStringLiteral("other"));
+    QCOMPARE(observer.events(), QStringList{"removed child from root"});
 }
 
 void TestTree::addChildMovesTheSubtreeToTheParentsThread()
