@@ -273,6 +273,10 @@ void USBDongle::searchParameters()
         m_versionKnown = false;
         version->setValue(3, true);
         version->setReadState(Parameter::ReadOk);
+        general::logToMain(general::USB,
+                           QStringLiteral("Portline (%1) does not report its firmware version: "
+                                          "assuming a version before 4.0").arg(m_dongleIndex),
+                           general::WARN);
     } else {
         m_versionKnown = true;
         ensureParameter(group, KeymarkVersionSpec);
@@ -285,7 +289,13 @@ void USBDongle::searchParameters()
         ensureFlagParameter(group, IoPinsSpec);
         for (const ParameterSpec& spec : SupplySpecs)
             ensureParameter(group, spec);
-        group->update(true);
+        const bool allRead = group->update(true);
+        general::logToMain(general::USB,
+                           QStringLiteral("Portline (%1) parameters read: firmware version %2%3")
+                               .arg(m_dongleIndex)
+                               .arg(versionText(),
+                                    allRead ? QString() : QStringLiteral(" (some reads failed)")),
+                           general::INFO);
     }
 
     // Also after a failed version read: every dongle gets all three networks.
