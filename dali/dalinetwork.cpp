@@ -807,7 +807,14 @@ bool DaliNetwork::writeParameter(uint8_t address, uint number, bool eightBit, ui
             sendFrame(arcAddress, byte, 1);
             break;
         case WriteKind::DtrStore:
-            sendSpecial(DataTransferRegister, byte, 1);
+            if (spec->read == ReadKind::ShortAddress) {
+                // Read as n, so written as n: the gear wants 2n + 1, or MASK to delete it.
+                if (value > uint(HighestShortAddress) && value != NoShortAddress)
+                    return false;
+                sendSpecial(DataTransferRegister, value == NoShortAddress ? NoShortAddress : uint8_t((value << 1) | 1), 1);
+            } else {
+                sendSpecial(DataTransferRegister, byte, 1);
+            }
             storeTwice(commandAddress, spec->writeByte);
             break;
         case WriteKind::LedDtrStore:

@@ -114,14 +114,14 @@ bool readGear(const QJsonObject& entry, SimDaliGearConfig& config, QString* erro
         config.fixedRandomAddress = fixedRandom;
 
     QMap<int, int> bank1;
-    if (!readMap(entry.value(QStringLiteral("bank1")), bank1, 0x7F, 0xFF)
+    if (!readMap(entry.value(QStringLiteral("bank1")), bank1, 0xFF, 0xFF)
         || !readMap(entry.value(QStringLiteral("makerParameters")), config.makerParameters, 0xFFFF, 0xFFFF)
         || !readMap(entry.value(QStringLiteral("makerValues")), config.makerValues, 0xFFFF, 0xFFFF)
         || !readMap(entry.value(QStringLiteral("bridgeRegisters")), config.bridgeRegisters, 30, 0xFF))
         return fail(error, where + QStringLiteral("a memory map is malformed"));
     if (!bank1.isEmpty()) {
         SimDaliGear defaults;
-        config.bank1 = QByteArray(0x80, '\0');
+        config.bank1 = QByteArray(0x100, '\0');
         for (int i = 0; i < config.bank1.size(); ++i)
             config.bank1[i] = char(defaults.memory(1, i));
         for (auto it = bank1.begin(); it != bank1.end(); ++it)

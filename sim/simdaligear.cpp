@@ -136,11 +136,11 @@ QByteArray defaultBank0(uint32_t seed)
     return bank;
 }
 
-// Memory bank 1: locations 0x10..0x7F hold the maker's registers.
+// Memory bank 1: locations 0x10..0xFF hold the maker's registers.
 QByteArray defaultBank1()
 {
-    QByteArray bank(0x80, '\0');
-    bank[0] = char(0x7F);
+    QByteArray bank(0x100, '\0');
+    bank[0] = char(0xFF);
     bank[2] = char(0xFF);
     bank[0x11] = char(0x42);
     bank[0x12] = char(0x01);

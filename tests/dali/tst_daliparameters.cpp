@@ -142,8 +142,14 @@ void TestDaliParameters::shortAddressReadUsesTheRandomAddress()
                                            frame(Gear5Command, 0xC4), frame(0xB5, 0x78), frame(0xBB, 0)}));
     QVERIFY(bus.simpleLines().contains("GET QUERY_SHORT_ADDRESS: 5 (5)"));
 
+    // Written as it is read: the gear gets 2n + 1.
+    QVERIFY(bus.network()->writeParameter(Gear5, 0x07, true, 9));
+    QCOMPARE(bus.gear().shortAddress(), 9);
+    QVERIFY(!bus.network()->writeParameter(0x12, 0x07, true, 64));
+    QCOMPARE(bus.network()->readParameter(0x12, 0x07, true, ok), 9u);
+
     // Gear without a short address, reached through the broadcast device.
-    bus.network()->writeParameter(Gear5, 0x07, true, 0xFF);
+    bus.network()->writeParameter(0x12, 0x07, true, 0xFF);
     QVERIFY(!bus.gear().hasShortAddress());
     QCOMPARE(bus.network()->readParameter(0xFE, 0x07, true, ok), 255u);
     QVERIFY(ok);

@@ -206,7 +206,7 @@ void TestSimDaliGear::memoryBanks()
     bus.send(0xFF, 0x00); // any other command ends the write enable
     select(1, 0x22);
     QCOMPARE(bus.send(0xC7, 0x56), std::nullopt);
-    select(1, 0x80); // beyond the last location
+    select(2, 0x00); // no bank 2
     QCOMPARE(bus.send(0xFF, 0xC5), std::nullopt);
 }
 
