@@ -22,6 +22,11 @@ class Parameter;
 // its slots run there, while tasks call its parameter operations from pool
 // threads. Delete an attached device only through Network::removeDevice()
 // or TreeNode::retire().
+//
+// Subclass constructors run after the move, possibly in a task thread (a
+// search creating the devices it finds): create QObject helpers without a
+// parent there, or in a slot that runs in the device's thread. Tree nodes
+// (groups, parameters) are fine: addChild(node, true) moves them.
 class Device : public ParameterDevice
 {
     Q_OBJECT
