@@ -32,6 +32,24 @@ void TreeNodeController::setModel(TreeNodeModel* model)
     if (m_model)
         disconnect(this, &TreeNodeController::dataChanged, m_model, nullptr);
     m_model = model;
+    TreeNodeModel::Capture tree;
+    {
+        // The model starts from the tree as it is at this point of the
+        // queue: earlier structural changes are in it already (retired
+        // nodes among them are still deleted at the next flush).
+        QMutexLocker lock(&m_mutex);
+        m_hasModel = model != nullptr;
+        QList<StructureChange> retired;
+        for (StructureChange& change : m_structure) {
+            if (change.kind == StructureChange::Remove && change.retire)
+                retired.append(std::move(change));
+        }
+        m_structure = std::move(retired);
+        if (model)
+            tree = TreeNodeModel::capture(model->rootNode());
+    }
+    if (model)
+        model->resetFrom(tree);
     if (model)
         connect(this, &TreeNodeController::dataChanged, model,
                 [model](const QModelIndex& topLeft, const QModelIndex& bottomRight) {
@@ -59,8 +77,13 @@ void TreeNodeController::nodeInserted(TreeNode* parent, TreeNode* child, int row
     if (!child)
         return;
     QPointer<TreeNode> alive(child);
+    // Captured under the mutex, so that the queue orders the capture with
+    // the changes other threads announce (see the class comment).
     QMutexLocker lock(&m_mutex);
-    m_structure.append({StructureChange::Insert, parent, child, alive, row, false});
+    TreeNodeModel::Capture subtree;
+    if (m_hasModel)
+        subtree = TreeNodeModel::capture(child);
+    m_structure.append({StructureChange::Insert, parent, child, alive, std::move(subtree), row, false});
     scheduleFlushLocked();
 }
 
@@ -70,7 +93,7 @@ void TreeNodeController::nodeRemoved(TreeNode* parent, TreeNode* child, bool ret
         return;
     QPointer<TreeNode> alive(child);
     QMutexLocker lock(&m_mutex);
-    m_structure.append({StructureChange::Remove, parent, child, alive, -1, retire});
+    m_structure.append({StructureChange::Remove, parent, child, alive, {}, -1, retire});
     scheduleFlushLocked();
 }
 
@@ -116,7 +139,7 @@ void TreeNodeController::flush()
     if (TreeNodeModel* model = m_model) {
         for (const StructureChange& change : std::as_const(structure)) {
             if (change.kind == StructureChange::Insert)
-                model->applyInsert(change.parent, change.child, change.alive, change.row);
+                model->applyInsert(change.parent, change.subtree, change.row);
             else
                 model->applyRemove(change.parent, change.child);
         }

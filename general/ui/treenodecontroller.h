@@ -68,7 +68,8 @@ private:
         enum Kind { Insert, Remove } kind;
         TreeNode* parent;
         TreeNode* child;
-        QPointer<TreeNode> alive; // null once the child is gone
+        QPointer<TreeNode> alive;         // null once the child is gone
+        TreeNodeModel::Capture subtree;   // Insert: the subtree as inserted
         int row;
         bool retire;
     };
@@ -82,7 +83,8 @@ private:
     mutable QMutex m_mutex;
     QList<StructureChange> m_structure;                     // guarded by m_mutex
     QHash<TreeNode*, TreeNodeModel::ColumnSpan> m_changed;  // guarded by m_mutex
-    bool m_flushPosted = false;                   // guarded by m_mutex
+    bool m_flushPosted = false;                             // guarded by m_mutex
+    bool m_hasModel = false;                                // guarded by m_mutex
 
     // GUI thread only.
     QPointer<TreeNodeModel> m_model;

@@ -12,13 +12,7 @@ TreeNodeModel::TreeNodeModel(TreeNode* root, QObject* parent)
 {
     m_root.node = root;
     m_root.alive = root;
-    if (!root)
-        return;
-    const QList<TreeNode*> children = root->childNodes();
-    for (TreeNode* child : children) {
-        if (Mirror* mirror = buildMirror(child, child, &m_root, int(m_root.children.size())))
-            m_root.children.append(mirror);
-    }
+    mirrorTree(capture(root));
 }
 
 TreeNodeModel::~TreeNodeModel()
@@ -27,24 +21,76 @@ TreeNodeModel::~TreeNodeModel()
         dropMirror(child);
 }
 
-TreeNodeModel::Mirror* TreeNodeModel::buildMirror(TreeNode* node, const QPointer<TreeNode>& alive,
-                                                  Mirror* parent, int row)
+void TreeNodeModel::mirrorTree(const Capture& tree)
 {
-    if (!node || !alive || m_mirrors.contains(node))
-        return nullptr;
-    auto* mirror = new Mirror;
-    mirror->node = node;
-    mirror->alive = alive;
-    mirror->parent = parent;
-    mirror->row = row;
-    m_mirrors.insert(node, mirror);
-    const QList<TreeNode*> children = node->childNodes();
-    mirror->children.reserve(children.size());
-    for (TreeNode* child : children) {
-        if (Mirror* childMirror = buildMirror(child, child, mirror, int(mirror->children.size())))
-            mirror->children.append(childMirror);
+    // Entry 0 is the root, which the mirror has already.
+    QList<Mirror*> built(tree.size(), nullptr);
+    if (!tree.isEmpty())
+        built[0] = &m_root;
+    for (int i = 1; i < tree.size(); ++i) {
+        const CapturedNode& entry = tree.at(i);
+        Mirror* parentMirror = entry.parent < 0 ? nullptr : built.at(entry.parent);
+        if (!parentMirror || !entry.alive || m_mirrors.contains(entry.node))
+            continue;
+        auto* mirror = new Mirror;
+        mirror->node = entry.node;
+        mirror->alive = entry.alive;
+        mirror->parent = parentMirror;
+        mirror->row = int(parentMirror->children.size());
+        parentMirror->children.append(mirror);
+        m_mirrors.insert(entry.node, mirror);
+        built[i] = mirror;
     }
-    return mirror;
+}
+
+void TreeNodeModel::resetFrom(const Capture& tree)
+{
+    beginResetModel();
+    for (Mirror* child : std::as_const(m_root.children))
+        dropMirror(child);
+    m_root.children.clear();
+    mirrorTree(tree);
+    endResetModel();
+}
+
+TreeNodeModel::Capture TreeNodeModel::capture(TreeNode* top)
+{
+    Capture result;
+    if (!top)
+        return result;
+    result.append({top, top, -1});
+    // Breadth-first over the list itself: parents stay ahead of children,
+    // and children keep their order.
+    for (int i = 0; i < result.size(); ++i) {
+        const QList<TreeNode*> children = result.at(i).node->childNodes();
+        for (TreeNode* child : children)
+            result.append({child, child, i});
+    }
+    return result;
+}
+
+TreeNodeModel::Mirror* TreeNodeModel::buildMirror(const Capture& subtree, Mirror* parent, int row)
+{
+    QList<Mirror*> built(subtree.size(), nullptr);
+    for (int i = 0; i < subtree.size(); ++i) {
+        const CapturedNode& entry = subtree.at(i);
+        Mirror* parentMirror = entry.parent < 0 ? parent : built.at(entry.parent);
+        if (!parentMirror || !entry.alive || m_mirrors.contains(entry.node))
+            continue;
+        auto* mirror = new Mirror;
+        mirror->node = entry.node;
+        mirror->alive = entry.alive;
+        mirror->parent = parentMirror;
+        if (entry.parent < 0) {
+            mirror->row = row;
+        } else {
+            mirror->row = int(parentMirror->children.size());
+            parentMirror->children.append(mirror);
+        }
+        m_mirrors.insert(entry.node, mirror);
+        built[i] = mirror;
+    }
+    return built.value(0, nullptr);
 }
 
 void TreeNodeModel::dropMirror(Mirror* mirror)
@@ -149,8 +195,10 @@ bool TreeNodeModel::setData(const QModelIndex& index, const QVariant& value, int
 
 Qt::ItemFlags TreeNodeModel::flags(const QModelIndex& index) const
 {
+    // The root is no item: Qt's item views expect no flags (or only
+    // drop-enabled) for the invalid index that stands for it.
     if (!index.isValid())
-        return m_root.alive ? m_root.node->flags(0) : Qt::NoItemFlags;
+        return Qt::NoItemFlags;
     const TreeNode* node = nodeForIndex(index);
     return node ? node->flags(index.column()) : Qt::NoItemFlags;
 }
@@ -175,10 +223,11 @@ QVariant TreeNodeModel::headerData(int section, Qt::Orientation orientation, int
     }
 }
 
-void TreeNodeModel::applyInsert(TreeNode* parent, TreeNode* child, const QPointer<TreeNode>& alive, int row)
+void TreeNodeModel::applyInsert(TreeNode* parent, const Capture& subtree, int row)
 {
-    if (!child || !alive)
+    if (subtree.isEmpty() || !subtree.first().alive)
         return; // gone before the insertion reached us
+    TreeNode* child = subtree.first().node;
     if (Mirror* existing = m_mirrors.value(child, nullptr)) {
         if (existing->parent->node == parent)
             return; // mirrored with its parent's subtree already
@@ -189,7 +238,7 @@ void TreeNodeModel::applyInsert(TreeNode* parent, TreeNode* child, const QPointe
         return; // mirrored whole when the parent's own insertion arrives
     const int insertRow = std::clamp(row, 0, int(parentMirror->children.size()));
     beginInsertRows(indexOfMirror(parentMirror, 0), insertRow, insertRow);
-    Mirror* mirror = buildMirror(child, alive, parentMirror, insertRow);
+    Mirror* mirror = buildMirror(subtree, parentMirror, insertRow);
     parentMirror->children.insert(insertRow, mirror);
     renumber(parentMirror, insertRow + 1);
     endInsertRows();

@@ -69,13 +69,28 @@ private:
         int first;
         int last;
     };
+    // One node of a subtree as it was when its insertion was announced;
+    // parents come before their children.
+    struct CapturedNode {
+        TreeNode* node;
+        QPointer<TreeNode> alive;
+        int parent; // index in the capture, -1 for the subtree's top
+    };
+    using Capture = QList<CapturedNode>;
+
+    // The structure of a subtree now (called by the controller, on the
+    // changing thread, under the controller's mutex).
+    static Capture capture(TreeNode* top);
 
     // Called by the controller in the GUI thread, in the order the changes
-    // happened. Both tolerate changes the mirror already reflects (a subtree
-    // is mirrored whole when it is inserted) and changes of nodes that are
-    // not mirrored.
-    void applyInsert(TreeNode* parent, TreeNode* child, const QPointer<TreeNode>& alive, int row);
+    // happened. Both tolerate changes the mirror already reflects and
+    // changes of nodes that are not mirrored.
+    void applyInsert(TreeNode* parent, const Capture& subtree, int row);
     void applyRemove(TreeNode* parent, TreeNode* child);
+    // Mirrors afresh the tree captured from the root (capture(rootNode()),
+    // taken under the controller's mutex so that the queued changes that
+    // follow apply to this state).
+    void resetFrom(const Capture& tree);
     // The index ranges to announce for changed nodes: one range per parent,
     // from the first to the last changed row, over the union of the columns.
     QList<QPair<QModelIndex, QModelIndex>> changedRanges(const QHash<TreeNode*, ColumnSpan>& changes) const;
@@ -83,9 +98,12 @@ private:
     Mirror* mirrorOf(const QModelIndex& index) const;
     Mirror* mirrorOfNode(const TreeNode* node) const;
     QModelIndex indexOfMirror(const Mirror* mirror, int column) const;
-    // Builds the mirror of a live subtree; nodes already mirrored elsewhere
-    // (their move has not reached the model yet) are left out.
-    Mirror* buildMirror(TreeNode* node, const QPointer<TreeNode>& alive, Mirror* parent, int row);
+    // Builds the mirror of a captured subtree below `parent` (the top at
+    // `row`); nodes gone since, or still mirrored elsewhere because their
+    // move has not reached the model yet, are left out with their subtrees.
+    Mirror* buildMirror(const Capture& subtree, Mirror* parent, int row);
+    // Fills the empty mirror from a capture of the whole tree.
+    void mirrorTree(const Capture& tree);
     void dropMirror(Mirror* mirror);
     static void renumber(Mirror* parent, int fromRow);
 
