@@ -6,8 +6,10 @@
 #include <QHash>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QReadWriteLock>
 #include <QVariantList>
+
+#include <mutex>
+#include <shared_mutex>
 
 namespace halvorn::general {
 
@@ -18,15 +20,17 @@ constexpr MessageClass kImporterClass = MessageClass(15);
 
 struct SettingsTree
 {
-    QReadWriteLock lock;
+    std::shared_mutex lock;
     // Every imported occurrence of each top-level key, oldest first.
     QHash<QString, QVariantList> occurrences; // guarded by lock
 };
 
+// Never destroyed: worker threads may read settings while static objects
+// are torn down.
 SettingsTree& tree()
 {
-    static SettingsTree instance;
-    return instance;
+    static SettingsTree* const instance = new SettingsTree;
+    return *instance;
 }
 
 void logImport(const QString& text, MessageType type)
@@ -53,7 +57,7 @@ bool lookup(const QString& keyPath, QVariant& out)
     SettingsTree& t = tree();
     QVariant value;
     {
-        QReadLocker locker(&t.lock);
+        std::shared_lock locker(t.lock);
         const auto found = t.occurrences.constFind(segments.first());
         if (found == t.occurrences.constEnd() || found->isEmpty())
             return false;
@@ -93,7 +97,7 @@ bool ConfigStore::importFile(const QString& path)
 
     {
         SettingsTree& t = tree();
-        QWriteLocker locker(&t.lock);
+        std::unique_lock locker(t.lock);
         for (auto it = root.constEnd(); it != root.constBegin();) {
             --it;
             t.occurrences[it.key()].append(it.value());

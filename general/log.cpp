@@ -1,15 +1,14 @@
 #include "general/log.h"
 
 #include <QCoreApplication>
-#include <QMutex>
-#include <QReadWriteLock>
-#include <QRecursiveMutex>
 #include <QSaveFile>
 #include <QThread>
 #include <QTimer>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace halvorn::general {
@@ -83,15 +82,16 @@ void releaseRemovedMessages(std::shared_ptr<MessageStore> removed)
 
 struct TapRegistry
 {
-    QReadWriteLock lock{QReadWriteLock::Recursive};
+    std::shared_mutex lock;
     std::vector<LogTap*> taps; // guarded by lock
     std::atomic<int> count{0}; // number of taps, read without the lock
 };
 
+// Never destroyed: threads may log while static objects are torn down.
 TapRegistry& tapRegistry()
 {
-    static TapRegistry registry;
-    return registry;
+    static TapRegistry* const registry = new TapRegistry;
+    return *registry;
 }
 
 void notifyTaps(const Log& log, const LogMessage& message)
@@ -99,7 +99,7 @@ void notifyTaps(const Log& log, const LogMessage& message)
     TapRegistry& registry = tapRegistry();
     if (registry.count.load(std::memory_order_acquire) == 0)
         return;
-    QReadLocker locker(&registry.lock);
+    std::shared_lock locker(registry.lock);
     for (LogTap* tap : registry.taps)
         tap->messageAppended(log, message);
 }
@@ -120,7 +120,9 @@ void registerLogMetaTypes()
 class Log::Private
 {
 public:
-    mutable QMutex mutex;
+    // Standard mutexes rather than Qt ones, so that thread sanitizer builds
+    // see the synchronisation.
+    mutable std::mutex mutex;
     std::shared_ptr<MessageStore> store = std::make_shared<MessageStore>(); // guarded by mutex
     int firstUnannounced = 0;                                             // guarded by mutex
     // Set when startDelayTimer() has been emitted for the current batch, so
@@ -133,7 +135,7 @@ public:
     // addedMessages() and removedMessages() go out in the order of the changes
     // they describe. Never held by appenders; recursive so that a directly
     // connected slot may clear the log again.
-    QRecursiveMutex announceMutex;
+    std::recursive_mutex announceMutex;
 
     std::atomic<bool> disabled{false};
     std::atomic<bool> autoScroll{true};
@@ -163,13 +165,13 @@ Log::~Log()
 
 int Log::count() const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard locker(d->mutex);
     return d->store->count();
 }
 
 LogMessage* Log::message(int index) const
 {
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard locker(d->mutex);
     if (index < 0 || index >= d->store->count())
         return nullptr;
     return d->store->at(index);
@@ -239,7 +241,7 @@ void Log::logMessage(LogMessage* msg)
     // Before appending: until then nobody else can clear the message away.
     notifyTaps(*this, *msg);
 
-    QMutexLocker locker(&d->mutex);
+    std::lock_guard locker(d->mutex);
     d->store->append(msg);
     // Without an application there is no event loop to run the timer; the
     // first message after the application exists starts the batch.
@@ -251,11 +253,11 @@ void Log::logMessage(LogMessage* msg)
 
 void Log::timerTriggered()
 {
-    QMutexLocker announcing(&d->announceMutex);
+    std::unique_lock announcing(d->announceMutex);
     int first;
     int last;
     {
-        QMutexLocker locker(&d->mutex);
+        std::lock_guard locker(d->mutex);
         first = d->firstUnannounced;
         last = d->store->count() - 1;
         d->firstUnannounced = d->store->count();
@@ -267,8 +269,8 @@ void Log::timerTriggered()
 
 void Log::catchUp()
 {
-    QMutexLocker announcing(&d->announceMutex);
-    QMutexLocker locker(&d->mutex);
+    std::unique_lock announcing(d->announceMutex);
+    std::lock_guard locker(d->mutex);
     d->firstUnannounced = d->store->count();
     if (d->timerPending) {
         d->timerPending = false;
@@ -278,10 +280,10 @@ void Log::catchUp()
 
 void Log::clear()
 {
-    QMutexLocker announcing(&d->announceMutex);
+    std::unique_lock announcing(d->announceMutex);
     std::shared_ptr<MessageStore> removed;
     {
-        QMutexLocker locker(&d->mutex);
+        std::lock_guard locker(d->mutex);
         removed = std::exchange(d->store, std::make_shared<MessageStore>());
         d->firstUnannounced = 0;
         if (d->timerPending) {
@@ -300,7 +302,7 @@ bool Log::saveToFile(const QString& path) const
 {
     Snapshot snapshot;
     {
-        QMutexLocker locker(&d->mutex);
+        std::lock_guard locker(d->mutex);
         snapshot.store = d->store;
         snapshot.chunks = d->store->chunks();
         snapshot.count = d->store->count();
@@ -330,7 +332,7 @@ void Log::addTap(LogTap* tap)
     if (!tap)
         return;
     TapRegistry& registry = tapRegistry();
-    QWriteLocker locker(&registry.lock);
+    std::unique_lock locker(registry.lock);
     registry.taps.push_back(tap);
     registry.count.store(int(registry.taps.size()), std::memory_order_release);
 }
@@ -338,7 +340,7 @@ void Log::addTap(LogTap* tap)
 void Log::removeTap(LogTap* tap)
 {
     TapRegistry& registry = tapRegistry();
-    QWriteLocker locker(&registry.lock);
+    std::unique_lock locker(registry.lock);
     std::erase(registry.taps, tap);
     registry.count.store(int(registry.taps.size()), std::memory_order_release);
 }

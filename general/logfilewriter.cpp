@@ -44,7 +44,7 @@ void LogFileWriter::messageAppended(const Log& log, const LogMessage& message)
     line += QLatin1Char('\n');
     const QByteArray bytes = line.toLocal8Bit();
 
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard locker(m_mutex);
     m_file.write(bytes);
 }
 

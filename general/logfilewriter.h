@@ -3,8 +3,9 @@
 #include "general/log.h"
 
 #include <QFile>
-#include <QMutex>
 #include <QString>
+
+#include <mutex>
 
 namespace halvorn::general {
 
@@ -36,7 +37,7 @@ public:
 private:
     void install();
 
-    QMutex m_mutex;
+    std::mutex m_mutex;
     QFile m_file; // guarded by m_mutex
     bool m_open = false;
     QString m_errorString;

@@ -1,10 +1,11 @@
 #include "general/threadnames.h"
 
 #include <QHash>
-#include <QReadWriteLock>
 #include <QThread>
 
 #include <atomic>
+#include <mutex>
+#include <shared_mutex>
 #include <vector>
 
 namespace halvorn::general {
@@ -15,7 +16,7 @@ namespace {
 // adds an entry per distinct name, so the table stays small.
 struct ThreadNameTable
 {
-    QReadWriteLock lock;
+    std::shared_mutex lock;
     std::vector<QString> names;           // by name id; guarded by lock
     QHash<QString, int> idByName;         // guarded by lock
     QHash<const QThread*, int> idByThread; // guarded by lock
@@ -23,10 +24,11 @@ struct ThreadNameTable
     std::atomic<quint64> generation{1};
 };
 
+// Never destroyed: threads may log while static objects are torn down.
 ThreadNameTable& table()
 {
-    static ThreadNameTable instance;
-    return instance;
+    static ThreadNameTable* const instance = new ThreadNameTable;
+    return *instance;
 }
 
 // The last lookup made by the calling thread: logging threads ask for the
@@ -49,7 +51,7 @@ QString pointerText(QThread* thread)
 void setThreadName(QThread* thread, const QString& name)
 {
     ThreadNameTable& t = table();
-    QWriteLocker locker(&t.lock);
+    std::unique_lock locker(t.lock);
     auto found = t.idByName.constFind(name);
     int id;
     if (found != t.idByName.constEnd()) {
@@ -75,7 +77,7 @@ int currentThreadNameId(QThread* thread)
     if (t_cache.thread == thread && t_cache.generation == generation)
         return t_cache.nameId;
 
-    QReadLocker locker(&t.lock);
+    std::shared_lock locker(t.lock);
     const quint64 lockedGeneration = t.generation.load(std::memory_order_relaxed);
     const int id = t.idByThread.value(thread, -1);
     t_cache = CachedLookup{thread, lockedGeneration, id};
@@ -86,7 +88,7 @@ QString threadNameForId(int nameId, QThread* thread)
 {
     if (nameId >= 0) {
         ThreadNameTable& t = table();
-        QReadLocker locker(&t.lock);
+        std::shared_lock locker(t.lock);
         if (size_t(nameId) < t.names.size())
             return t.names[size_t(nameId)];
     }

@@ -126,11 +126,13 @@ void TestStartup::windowStartsInOrder()
     QStringList texts;
     for (int i = before; i < mainLog()->count(); ++i)
         texts.append(mainLog()->message(i)->text());
-    QVERIFY(texts.size() >= 3);
-    QCOMPARE(texts.first(), QStringLiteral("Tivaro Started"));
+    QVERIFY(texts.size() >= 5);
+    QCOMPARE(texts[0], QStringLiteral("Tivaro Started"));
     QVERIFY(texts[1].startsWith(QStringLiteral("Importing config file: ")));
     QVERIFY(texts[1].endsWith(QStringLiteral("/settings/main_config.json\"")));
-    QCOMPARE(texts.last(), QStringLiteral("Starting Tivaro v1.04"));
+    QVERIFY(texts[2].endsWith(QStringLiteral("/settings/dali_device.json\"")));
+    QVERIFY(texts[3].endsWith(QStringLiteral("/settings/dmx_device.json\"")));
+    QCOMPARE(texts[4], QStringLiteral("Starting Tivaro v1.04"));
     QCOMPARE(mainLog()->message(before)->data(2).toString(), QStringLiteral("UI"));
 }
 
