@@ -32,8 +32,11 @@ public:
 
     QString name() const { return m_name; }
 
+    // Both may be called from slots connected directly to addedMessages()
+    // and removedMessages(): the log emits them without holding its lock.
     int count() const;
-    // The message at `index`, or nullptr when the index is out of range.
+    // The message at `index`, or nullptr when the index is out of range (a
+    // view whose queued addedMessages() arrives after a clear() sees that).
     LogMessage* message(int index) const;
 
     // "Time", "Class", "Thread", "Message" for columns 0..3.
@@ -57,7 +60,9 @@ public:
     bool saveToFile(const QString& path) const;
 
     // Observers that see every message of every log as it is appended
-    // (the --log-file and --verbose writers). Called on the appending thread.
+    // (the --log-file and --verbose writers). Called on the appending thread,
+    // without any log lock held, just before the message is stored; a tap
+    // must not log itself. removeTap() returns once no call to the tap runs.
     static void addTap(LogTap* tap);
     static void removeTap(LogTap* tap);
 
@@ -72,6 +77,8 @@ public Q_SLOTS:
 Q_SIGNALS:
     void addedMessages(int firstMsg, int lastMsg);
     void removedMessages(int firstMsg, int lastMsg);
+    // Internal: start and stop the delay timer in the log's own thread. They
+    // are emitted under the log's lock; connect nothing else to them.
     void startDelayTimer(int delayTimer);
     void stopDelayTimer();
 
