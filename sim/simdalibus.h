@@ -56,7 +56,7 @@ public:
     // Receiver counts.
     static constexpr quint8 AnswerStartCount = 40;
     static constexpr quint8 AnswerEndCount = 128;
-    static constexpr quint8 AnswerWindowCount = 90;
+    static constexpr quint8 AnswerWindowCount = 88;
     static constexpr quint8 PollStep = 32;
 
     enum class ReceiverFault {
