@@ -6,8 +6,8 @@
 #include "general/parameter.h"
 #include "general/parametergroup.h"
 #include "general/taskscheduler.h"
+#include "km/keymarknetwork.h"
 #include "usb/dongleinittask.h"
-#include "usb/placeholdernetwork.h"
 #include "usb/usbhandler.h"
 #include "usb/usbnetwork.h"
 #include "vx/vxnetwork.h"
@@ -36,7 +36,7 @@ general::Network* makeVxNetwork(USBDongle* dongle)
 
 general::Network* makeKeymarkNetwork(USBDongle* dongle)
 {
-    return new PlaceholderNetwork(dongle, QStringLiteral("Keymark Network"), QStringLiteral("KeymarkNetwork"));
+    return new km::KeymarkNetwork(dongle);
 }
 
 const QString GroupName = QStringLiteral("Parameters");
