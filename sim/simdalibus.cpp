@@ -196,7 +196,9 @@ QByteArray SimDaliBus::forwardFrame(const QByteArray& request)
 {
     if (request.size() < 4)
         return {}; // a frame without its data byte is not sent
-    if (m_staysBusy || (m_realistic && nowUs() < m_busFreeUs)) {
+    if (m_busyRepliesLeft > 0 || m_staysBusy || (m_realistic && nowUs() < m_busFreeUs)) {
+        if (m_busyRepliesLeft > 0)
+            --m_busyRepliesLeft;
         ++m_statistics.busyReplies;
         return bytes({0xAA, 0x02});
     }

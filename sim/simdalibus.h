@@ -96,6 +96,8 @@ public:
     bool realisticTiming() const { return m_realistic; }
     // A shorted bus: every forward frame gets the busy reply.
     void setStaysBusy(bool busy) { m_staysBusy = busy; }
+    // The next `count` forward frames get the busy reply before one is accepted.
+    void setBusyReplies(int count) { m_busyRepliesLeft = count; }
     void setReceiverFault(ReceiverFault fault) { m_receiverFault = fault; }
     // The bus clock in microseconds.
     qint64 nowUs() const;
@@ -149,6 +151,7 @@ private:
     bool m_donglePower = false;
     bool m_realistic = false;
     bool m_staysBusy = false;
+    int m_busyRepliesLeft = 0;
     ReceiverFault m_receiverFault = ReceiverFault::None;
     QElapsedTimer m_wallClock;
     qint64 m_virtualNowUs = 0;
