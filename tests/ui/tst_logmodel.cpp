@@ -1,0 +1,408 @@
+// The log model and the log widgets: rows, roles, clearing and saving, and
+// a log that grows from several threads while it is shown.
+#include "general/log.h"
+#include "general/logmessage.h"
+#include "general/ui/appmenubar.h"
+#include "general/ui/iconloader.h"
+#include "general/ui/logmodel.h"
+#include "general/ui/logwidget.h"
+#include "general/ui/multilogwidget.h"
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QMenu>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+
+using namespace halvorn::general;
+
+namespace {
+
+constexpr int kWaitMs = 10000;
+
+void logMany(Log& log, int count, MessageType type = INFO)
+{
+    for (int i = 0; i < count; ++i)
+        log.logMessage(GENERAL, QStringLiteral("message %1").arg(i), type, QThread::currentThread());
+}
+
+QImage iconImage(const QIcon& icon)
+{
+    return icon.pixmap(QSize(16, 16)).toImage();
+}
+
+// Answers the next save-file dialog with a path (empty: cancel).
+void answerSaveDialog(const QString& path, QString* seenTitle)
+{
+    QTimer::singleShot(0, [path, seenTitle] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (!dialog)
+            return;
+        *seenTitle = dialog->windowTitle();
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(path);
+            QMetaObject::invokeMethod(dialog, "accept");
+        }
+    });
+}
+
+} // namespace
+
+class TestLogModel : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void emptyLogShowsFourColumnHeaders();
+    void rolesByMessageType_data();
+    void rolesByMessageType();
+    void rolesByColumn_data();
+    void rolesByColumn();
+    void invalidIndexHasNoData();
+    void clearRemovesAllRowsAtOnce();
+    void batchesAfterClearAreClamped();
+    void saveWritesTheChosenFile();
+    void cancelledSaveWritesNothing();
+    void contextMenuOffersScrollSaveClear();
+    void followsNewMessagesOnlyWithAutoScroll();
+    void rowsHaveTheLogsRowHeight();
+    void logFromFourThreadsWhileShown();
+    void logWindowHasOneTabPerLog();
+};
+
+void TestLogModel::emptyLogShowsFourColumnHeaders()
+{
+    Log log(QStringLiteral("empty"));
+    LogWidget widget;
+    widget.setLog(&log);
+    LogModel* model = widget.logModel();
+    QVERIFY(model);
+    QAbstractItemModelTester tester(model, QAbstractItemModelTester::FailureReportingMode::QtTest);
+    QCOMPARE(model->rowCount(), 0);
+    QCOMPARE(model->columnCount(), 4);
+    const QStringList expected{"Time", "Class", "Thread", "Message"};
+    for (int c = 0; c < 4; ++c)
+        QCOMPARE(model->headerData(c, Qt::Horizontal).toString(), expected.at(c));
+    QCOMPARE(model->headerData(0, Qt::Vertical), QVariant());
+    QCOMPARE(model->headerData(0, Qt::Horizontal, Qt::ToolTipRole), QVariant());
+}
+
+void TestLogModel::rolesByMessageType_data()
+{
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QVariant>("background");
+    QTest::addColumn<QVariant>("foreground");
+    QTest::addColumn<QString>("icon");
+    const QVariant none;
+    auto c = [](int r, int g, int b) { return QVariant(QColor(r, g, b)); };
+    //                                type          background             foreground           icon
+    QTest::newRow("DEBUG")      << int(DEBUG)      << c(240, 240, 255) << c(0, 0, 125)     << "";
+    QTest::newRow("INFO")       << int(INFO)       << none             << none             << "";
+    QTest::newRow("WARN")       << int(WARN)       << c(240, 240, 255) << c(125, 110, 0)   << "warning";
+    QTest::newRow("ERROR")      << int(ERROR)      << c(255, 230, 230) << c(125, 0, 0)     << "error";
+    QTest::newRow("OK")         << int(OK)         << c(230, 255, 230) << c(0, 125, 0)     << "ok";
+    QTest::newRow("BANNER")     << int(BANNER)     << c(1, 48, 135)    << c(255, 255, 255) << "";
+    QTest::newRow("PYTHON_OUT") << int(PYTHON_OUT) << none             << none             << "";
+    QTest::newRow("SEND")       << int(SEND)       << none             << c(0, 0, 75)      << "";
+    QTest::newRow("REPLY")      << int(REPLY)      << c(240, 255, 240) << c(25, 75, 0)     << "";
+    QTest::newRow("NOREPLY")    << int(NOREPLY)    << c(255, 250, 235) << c(125, 75, 0)    << "warning";
+    QTest::newRow("FAILURE")    << int(FAILURE)    << c(255, 240, 240) << c(125, 0, 0)     << "error";
+    QTest::newRow("ERRCS")      << int(ERRCS)      << c(255, 240, 240) << c(125, 0, 0)     << "error";
+    QTest::newRow("type 12")    << 12              << none             << none             << "";
+}
+
+void TestLogModel::rolesByMessageType()
+{
+    QFETCH(int, type);
+    QFETCH(QVariant, background);
+    QFETCH(QVariant, foreground);
+    QFETCH(QString, icon);
+    Log log(QStringLiteral("types"));
+    log.logMessage(DALI, QStringLiteral("the text"), MessageType(type), QThread::currentThread());
+    LogModel model(&log);
+    QCOMPARE(model.rowCount(), 1);
+    for (int column = 0; column < 4; ++column) {
+        const QModelIndex index = model.index(0, column);
+        QCOMPARE(model.data(index, Qt::BackgroundRole), background);
+        QCOMPARE(model.data(index, Qt::ForegroundRole), foreground);
+        if (column != 3)
+            QCOMPARE(model.data(index, Qt::DecorationRole), QVariant());
+    }
+    const QVariant decoration = model.data(model.index(0, 3), Qt::DecorationRole);
+    if (icon.isEmpty()) {
+        QCOMPARE(decoration, QVariant());
+    } else {
+        QVERIFY(decoration.canConvert<QIcon>());
+        const QIcon expected = loadIcon(QStringLiteral(":/general/icons/") + icon);
+        QCOMPARE(iconImage(decoration.value<QIcon>()), iconImage(expected));
+    }
+}
+
+void TestLogModel::rolesByColumn_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QSize>("sizeHint");
+    QTest::newRow("time")    << 0 << QSize(100, 10);
+    QTest::newRow("class")   << 1 << QSize(50, 10);
+    QTest::newRow("thread")  << 2 << QSize(50, 10);
+    QTest::newRow("message") << 3 << QSize(500, 10);
+}
+
+void TestLogModel::rolesByColumn()
+{
+    QFETCH(int, column);
+    QFETCH(QSize, sizeHint);
+    Log log(QStringLiteral("columns"));
+    auto* message = new LogMessage(QStringLiteral("frame text"), CHORUS, REPLY, QThread::currentThread());
+    log.logMessage(message);
+    LogModel model(&log);
+    const QModelIndex index = model.index(0, column);
+    QCOMPARE(model.data(index, Qt::DisplayRole), message->data(column));
+    QCOMPARE(model.data(index, Qt::ToolTipRole).toString(), message->toolTip());
+    QCOMPARE(model.data(index, Qt::SizeHintRole).toSize(), sizeHint);
+    const QFont font = model.data(index, Qt::FontRole).value<QFont>();
+    QCOMPARE(font.family(), QStringLiteral("Courier"));
+    QCOMPARE(font.pointSize(), 10);
+    QCOMPARE(model.data(index, Qt::EditRole), QVariant());
+    QCOMPARE(model.data(index, Qt::UserRole), QVariant());
+}
+
+void TestLogModel::invalidIndexHasNoData()
+{
+    Log log(QStringLiteral("invalid"));
+    logMany(log, 1, ERROR);
+    LogModel model(&log);
+    for (int role : {Qt::DisplayRole, Qt::DecorationRole, Qt::ToolTipRole, Qt::FontRole, Qt::BackgroundRole,
+                     Qt::ForegroundRole, Qt::SizeHintRole})
+        QCOMPARE(model.data(QModelIndex(), role), QVariant());
+    QCOMPARE(model.rowCount(model.index(0, 0)), 0);
+    QCOMPARE(model.columnCount(model.index(0, 0)), 0);
+}
+
+void TestLogModel::clearRemovesAllRowsAtOnce()
+{
+    Log log(QStringLiteral("clear"));
+    logMany(log, 7);
+    LogWidget widget;
+    widget.setLog(&log);
+    QAbstractItemModelTester tester(widget.logModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy removed(widget.logModel(), &QAbstractItemModel::rowsRemoved);
+    widget.clearLog();
+    QCOMPARE(removed.size(), 1);
+    QCOMPARE(removed.at(0).at(1).toInt(), 0);
+    QCOMPARE(removed.at(0).at(2).toInt(), 6);
+    QCOMPARE(widget.logModel()->rowCount(), 0);
+    QCOMPARE(log.count(), 0);
+}
+
+void TestLogModel::batchesAfterClearAreClamped()
+{
+    Log log(QStringLiteral("late batches"));
+    logMany(log, 100);
+    LogModel model(&log);
+    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
+
+    // A clear, then the batch that was on its way before it.
+    log.clear();
+    QCOMPARE(model.rowCount(), 0);
+    model.messagesAdded(100, 149);
+    QCOMPARE(model.rowCount(), 0);
+    QCOMPARE(inserted.size(), 0);
+
+    // Messages after the clear: an old batch reaching past them is cut
+    // to what the log holds.
+    logMany(log, 5);
+    model.messagesAdded(100, 149);
+    QCOMPARE(model.rowCount(), 5);
+    QCOMPARE(inserted.size(), 1);
+    // Ranges that do not extend the rows change nothing.
+    model.messagesAdded(0, 4);
+    model.messagesAdded(3, 2);
+    model.messagesRemoved(10, 20);
+    model.messagesRemoved(4, 3);
+    QCOMPARE(model.rowCount(), 5);
+    QCOMPARE(inserted.size(), 1);
+    QVERIFY(model.data(model.index(4, 3)).toString().startsWith(QLatin1String("message 4")));
+}
+
+void TestLogModel::saveWritesTheChosenFile()
+{
+    QTemporaryDir dir;
+    QVERIFY(dir.isValid());
+    Log log(QStringLiteral("save"));
+    logMany(log, 3, WARN);
+    LogWidget widget;
+    widget.setLog(&log);
+    const QString path = dir.filePath(QStringLiteral("saved.txt"));
+    QString title;
+    answerSaveDialog(path, &title);
+    widget.saveLog();
+    QCOMPARE(title, QStringLiteral("Save Log File"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().split('\n');
+    QCOMPARE(lines.size(), 4); // three lines, each ended by a line feed
+    QVERIFY(lines.at(2).endsWith("[WARN ] message 2"));
+}
+
+void TestLogModel::cancelledSaveWritesNothing()
+{
+    QTemporaryDir dir;
+    Log log(QStringLiteral("cancel"));
+    logMany(log, 3);
+    LogWidget widget;
+    widget.setLog(&log);
+    QString title;
+    answerSaveDialog(QString(), &title);
+    widget.saveLog();
+    QCOMPARE(title, QStringLiteral("Save Log File"));
+    QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 0);
+    QVERIFY(!QFile::exists(QStringLiteral("log.txt")));
+}
+
+void TestLogModel::contextMenuOffersScrollSaveClear()
+{
+    LogWidget widget;
+    QCOMPARE(widget.contextMenuPolicy(), Qt::ActionsContextMenu);
+    const QList<QAction*> actions = widget.actions();
+    QCOMPARE(actions.size(), 3);
+    QCOMPARE(actions.at(0)->text(), QStringLiteral("Auto scroll"));
+    QVERIFY(actions.at(0)->isCheckable());
+    QVERIFY(actions.at(0)->isChecked());
+    QCOMPARE(actions.at(1)->text(), QStringLiteral("Save log"));
+    QCOMPARE(actions.at(2)->text(), QStringLiteral("Clear"));
+
+    Log log(QStringLiteral("menu"));
+    logMany(log, 2);
+    widget.setLog(&log);
+    actions.at(0)->trigger();
+    QVERIFY(!log.autoScroll());
+    actions.at(2)->trigger();
+    QCOMPARE(log.count(), 0);
+}
+
+void TestLogModel::followsNewMessagesOnlyWithAutoScroll()
+{
+    Log log(QStringLiteral("scroll"));
+    logMany(log, 200);
+    LogWidget widget;
+    widget.resize(400, 200);
+    widget.setLog(&log);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QScrollBar* bar = widget.verticalScrollBar();
+    QTRY_VERIFY(bar->maximum() > 0);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+
+    widget.autoScrollAction()->trigger(); // off
+    bar->setValue(0);
+    QSignalSpy added(&log, &Log::addedMessages);
+    logMany(log, 50);
+    QVERIFY(added.wait(kWaitMs));
+    QTRY_COMPARE(widget.logModel()->rowCount(), 250);
+    QCOMPARE(bar->value(), 0);
+
+    widget.autoScrollAction()->trigger(); // on
+    logMany(log, 50);
+    QVERIFY(added.wait(kWaitMs));
+    QTRY_COMPARE(widget.logModel()->rowCount(), 300);
+    QTRY_COMPARE(bar->value(), bar->maximum());
+}
+
+void TestLogModel::rowsHaveTheLogsRowHeight()
+{
+    Log log(QStringLiteral("heights"));
+    log.setRowHeight(18);
+    log.logMessage(GENERAL, QStringLiteral("short"), INFO, nullptr);
+    log.logMessage(GENERAL, QStringLiteral("a\nmessage\nof\nfive\nlines"), BANNER, nullptr);
+    LogWidget widget;
+    widget.setLog(&log);
+    widget.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&widget));
+    QCOMPARE(widget.verticalHeader()->defaultSectionSize(), 18);
+    QCOMPARE(widget.verticalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
+    QCOMPARE(widget.rowHeight(0), 18);
+    QCOMPARE(widget.rowHeight(1), 18);
+}
+
+void TestLogModel::logFromFourThreadsWhileShown()
+{
+    // A network log lives in a thread of its own and is fed by every thread.
+    auto* log = new Log(QStringLiteral("busy"));
+    QThread logThread;
+    log->moveToThread(&logThread);
+    logThread.start();
+
+    LogWidget widget;
+    widget.resize(500, 300);
+    widget.setLog(log);
+    widget.show();
+    QAbstractItemModelTester tester(widget.logModel(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+
+    constexpr int kThreads = 4;
+    constexpr int kPerThread = 5000;
+    std::vector<std::unique_ptr<QThread>> producers;
+    for (int t = 0; t < kThreads; ++t) {
+        producers.push_back(std::unique_ptr<QThread>(QThread::create([log, t] {
+            for (int i = 0; i < kPerThread; ++i) {
+                log->logMessage(GENERAL, QStringLiteral("thread %1 line %2").arg(t).arg(i),
+                                MessageType(i % 12), QThread::currentThread());
+                if (i % 500 == 0)
+                    QThread::msleep(5);
+            }
+        })));
+        producers.back()->start();
+    }
+    // Clear once while the producers are busy, as a user would.
+    QTest::qWait(20);
+    widget.clearLog();
+    for (auto& producer : producers)
+        QVERIFY(producer->wait(kWaitMs));
+
+    QTRY_COMPARE_WITH_TIMEOUT(widget.logModel()->rowCount(), log->count(), kWaitMs);
+    QVERIFY(log->count() > 0);
+    QVERIFY(log->count() <= kThreads * kPerThread);
+    const QModelIndex last = widget.logModel()->index(log->count() - 1, 3);
+    QVERIFY(widget.logModel()->data(last).toString().startsWith(QLatin1String("thread ")));
+
+    widget.setLog(nullptr);
+    QMetaObject::invokeMethod(log, [log] { log->deleteLater(); });
+    logThread.quit();
+    QVERIFY(logThread.wait(kWaitMs));
+}
+
+void TestLogModel::logWindowHasOneTabPerLog()
+{
+    Log mainLog(QStringLiteral("Main log"));
+    Log daliLog(QStringLiteral("DALI"));
+    MultiLogWidget window;
+    QCOMPARE(window.size(), QSize(640, 480));
+    window.addLog(&mainLog);
+    window.addLog(&daliLog);
+    window.addLog(&mainLog);
+    QCOMPARE(window.logCount(), 2);
+    QCOMPARE(window.tabs()->tabText(0), QStringLiteral("Main log"));
+    QCOMPARE(window.tabs()->tabText(1), QStringLiteral("DALI"));
+    QCOMPARE(window.logWidget(1)->log(), &daliLog);
+
+    bool registered = false;
+    for (QAction* action : AppMenuBar::instance()->windowMenu()->actions()) {
+        if (action->text() == QStringLiteral("Log") && action->parent() == &window) {
+            QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
+            registered = true;
+        }
+    }
+    QVERIFY(registered);
+}
+
+QTEST_MAIN(TestLogModel)
+#include "tst_logmodel.moc"
