@@ -10,6 +10,7 @@
 
 #include <QFile>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
@@ -50,6 +51,7 @@ private Q_SLOTS:
     void windowStartsInOrder();
     void programAnswersHelpAndVersion_data();
     void programAnswersHelpAndVersion();
+    void programLogsItsStartToTheLogFile_data();
     void programLogsItsStartToTheLogFile();
     void shutdownStepsRunOnceInReverseWhenQuitting();
 };
@@ -134,6 +136,9 @@ void TestStartup::windowStartsInOrder()
     QVERIFY(texts[3].endsWith(QStringLiteral("/settings/dmx_device.json\"")));
     QCOMPARE(texts[4], QStringLiteral("Starting Tivaro v1.04"));
     QCOMPARE(mainLog()->message(before)->data(2).toString(), QStringLiteral("UI"));
+
+    // As when the program quits: the shut-down steps run before the window goes.
+    MyApplication::instance()->cleanup();
 }
 
 void TestStartup::programAnswersHelpAndVersion_data()
@@ -161,14 +166,24 @@ void TestStartup::programAnswersHelpAndVersion()
     QVERIFY2(output.contains(expected), qPrintable(output));
 }
 
+void TestStartup::programLogsItsStartToTheLogFile_data()
+{
+    QTest::addColumn<bool>("toStandardError");
+    QTest::newRow("to a file") << false;
+    QTest::newRow("to standard error") << true;
+}
+
 void TestStartup::programLogsItsStartToTheLogFile()
 {
+    QFETCH(bool, toStandardError);
     QTemporaryDir dir;
     const QString logPath = dir.filePath(QStringLiteral("tivaro.log"));
     QProcess program;
+    if (toStandardError)
+        program.setStandardErrorFile(logPath);
     program.start(QStringLiteral(TIVARO_PROGRAM),
-                  {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--log-file"), logPath,
-                   QStringLiteral("--simulate")});
+                  {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--log-file"),
+                   toStandardError ? QStringLiteral("-") : logPath, QStringLiteral("--simulate")});
     QVERIFY(program.waitForStarted(20000));
     QTRY_VERIFY_WITH_TIMEOUT(readText(logPath).contains(QStringLiteral("Starting Tivaro v1.04")), 20000);
     program.terminate();
@@ -177,7 +192,11 @@ void TestStartup::programLogsItsStartToTheLogFile()
         program.waitForFinished(5000);
     }
 
-    const QStringList lines = readText(logPath).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    // Standard error also carries Qt's own messages; the log lines are those
+    // that start with the log's name.
+    QStringList lines = readText(logPath).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+    if (toStandardError)
+        lines = lines.filter(QRegularExpression(QStringLiteral("^[A-Za-z ]+ log: ")));
     QVERIFY(lines.size() >= 5);
     QVERIFY(lines[0].startsWith(QStringLiteral("Main log: [")));
     QVERIFY(lines[0].endsWith(QStringLiteral("]   [INFO ] Tivaro Started")));
@@ -187,7 +206,10 @@ void TestStartup::programLogsItsStartToTheLogFile()
                  qPrintable(file));
     }
     QVERIFY(lines.filter(QStringLiteral("Error parsing")).isEmpty());
-    QVERIFY(lines.filter(QStringLiteral("Main log: [")).filter(QStringLiteral("[INFO ] Starting Tivaro v1.04")).size() == 1);
+    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral(
+                              R"(^Main log: \[\d\d:\d\d:\d\d\.\d\d\d\]   \[INFO \] Starting Tivaro v1\.04$)")))
+                 .size(),
+             1);
 }
 
 void TestStartup::shutdownStepsRunOnceInReverseWhenQuitting()
