@@ -688,6 +688,16 @@ std::optional<uint8_t> SimDaliGear::writeMemory(uint8_t value)
     return value;
 }
 
+bool SimDaliGear::writeBank1(uint8_t location, uint8_t value)
+{
+    if (!isWritable(1, location))
+        return false;
+    m_banks[1][location] = char(value);
+    if (location == MailboxRequest)
+        runMailboxRequest(value);
+    return true;
+}
+
 uint16_t SimDaliGear::mailboxWord(uint8_t location) const
 {
     return uint16_t((memory(1, location) << 8) | memory(1, location + 1));

@@ -105,6 +105,11 @@ public:
     bool isInitialised(qint64 nowUs) const;
     bool isWithdrawn() const { return m_withdrawn; }
     uint8_t memory(int bank, int location) const;
+    // Memory bank 1 as the module the gear is built into (a Keymark tag)
+    // writes it: directly, without frames, DTR or write enable. A location
+    // WRITE MEMORY LOCATION could not write is refused (false); a request
+    // written to 0x74 runs the mailbox.
+    bool writeBank1(uint8_t location, uint8_t value);
     uint16_t makerParameter(uint16_t number) const { return m_makerParameters.value(number); }
     uint8_t bridgeRegister(uint8_t reg) const { return m_bridgeRegisters.value(reg); }
     SimGearFault fault() const { return m_fault; }

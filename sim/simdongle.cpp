@@ -186,7 +186,8 @@ QByteArray SimDongle::commandReply(const QByteArray& request)
     const QByteArray frame = request.mid(2, length);
 
     const bool toKeymark = (capabilities() & KeymarkCapability) && SimKeymarkPort::isKeymarkFrame(frame);
-    const SimAnswer answer = toKeymark ? m_keymark.handleFrame(frame) : m_dmx.handleFrame(frame);
+    const SimAnswer answer = toKeymark ? m_keymark.handleFrame(frame, capabilities() & KeymarkReadCapability)
+                                       : m_dmx.handleFrame(frame);
 
     const QByteArray data = answer.data.left(MaxReplyLength - CommandReplyHeaderLength);
     QByteArray reply;
@@ -295,7 +296,7 @@ quint16 SimDongle::parameter(quint16 address) const
         quint16 status = 0;
         if (m_dali.isPowered())
             status |= DaliBusConnected;
-        if (m_keymark.lastMessageFailed())
+        if (m_keymark.keymarkError(m_memory.value(CapabilitiesAddress) & KeymarkReadCapability))
             status |= KeymarkError;
         return status;
     }
