@@ -1,10 +1,15 @@
 #include "general/ui/parameterproxy.h"
 
+#include "general/parameter.h"
+
 namespace halvorn::general {
 
 ParameterProxy::ParameterProxy(int kind)
     : m_kind(kind)
 {
+    // Devices announce their parameters across threads.
+    qRegisterMetaType<halvorn::general::Parameter*>();
+    qRegisterMetaType<halvorn::general::Device*>();
     connect(this, &ParameterProxy::deviceChanged, this, &ParameterProxy::OnDeviceChange);
 }
 

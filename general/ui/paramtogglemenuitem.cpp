@@ -6,6 +6,7 @@ ParamToggleMenuItem::ParamToggleMenuItem(Parameter* parameter, QObject* parent)
     : TreeNodeMenuItem(parameter ? parameter->name() : QString(), parent)
     , m_parameter(parameter)
 {
+    qRegisterMetaType<halvorn::general::Parameter*>();
     setNode(parameter);
     setCheckable(true);
     setChecked(parameter && parameter->value() == 1);
