@@ -46,12 +46,24 @@ QString pointerText(QThread* thread)
     return QString::number(reinterpret_cast<quintptr>(thread));
 }
 
+// A QThread object that is gone takes its name with it, so that a new
+// thread created at the same address does not show the old name.
+void forgetThread(const QThread* thread)
+{
+    ThreadNameTable& t = table();
+    std::unique_lock locker(t.lock);
+    if (t.idByThread.remove(thread))
+        t.generation.fetch_add(1, std::memory_order_release);
+}
+
 } // namespace
 
 void setThreadName(QThread* thread, const QString& name)
 {
     ThreadNameTable& t = table();
     std::unique_lock locker(t.lock);
+    if (thread && !t.idByThread.contains(thread))
+        QObject::connect(thread, &QObject::destroyed, [thread] { forgetThread(thread); });
     auto found = t.idByName.constFind(name);
     int id;
     if (found != t.idByName.constEnd()) {

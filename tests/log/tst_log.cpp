@@ -331,6 +331,15 @@ void TestLog::messagesKeepTheThreadNameOfTheirTime()
     const LogMessage anonymous(QStringLiteral("three"), GENERAL, INFO, &unnamed);
     QCOMPARE(anonymous.data(2).toString(), QString::number(reinterpret_cast<quintptr>(&unnamed)));
 
+    // A thread object that is gone takes its name along; its messages keep it.
+    auto* network = new QThread;
+    setThreadName(network, QStringLiteral("VxNetwork"));
+    const LogMessage fromNetwork(QStringLiteral("frame"), CHORUS, SEND, network);
+    const quintptr address = reinterpret_cast<quintptr>(network);
+    delete network;
+    QCOMPARE(threadName(reinterpret_cast<QThread*>(address)), QString::number(address));
+    QCOMPARE(fromNetwork.data(2).toString(), QStringLiteral("VxNetwork"));
+
     // A name given in another thread is seen by a thread that cached the old one.
     QString seenByWorker;
     QVERIFY(finishesInThread([&] {
