@@ -13,6 +13,7 @@
 
 #include <QAction>
 #include <QMenuBar>
+#include <QPointer>
 #include <QThread>
 
 using namespace halvorn::general;
@@ -39,9 +40,14 @@ TivaroMainWindow::TivaroMainWindow(QWidget* parent)
 
 TivaroMainWindow::~TivaroMainWindow()
 {
-    // The application's shut-down step has stopped the dongle manager; the
-    // dongles and their networks go with the tree.
-    delete m_treeRoot;
+    // Normally the application's shut-down step has stopped the manager.
+    std::optional<bool>& stopped = *m_dongleManagerStopped;
+    if (!stopped)
+        stopped = halvorn::usb::USBDongleManager::shutdownInstance();
+    // The dongles and their networks go with the tree, unless a manager that
+    // would not stop may still use them.
+    if (*stopped)
+        delete m_treeRoot;
 }
 
 void TivaroMainWindow::startDongleManager()
@@ -55,22 +61,26 @@ void TivaroMainWindow::startDongleManager()
             auto portline = m_portline;
             USBDongleManager::setBackendFactory([portline] { return portline; });
             logToMain(GENERAL, QStringLiteral("Running on the virtual Portline"), INFO);
-            addSimulatorMenu();
         } else {
             logToMain(GENERAL, QStringLiteral("Simulation not started: ") + error, ERROR);
         }
     }
 
     USBDongleManager* manager = USBDongleManager::instance();
+    if (m_portline)
+        addSimulatorMenu(manager);
     connect(manager, &USBDongleManager::dongleConnect, this, &TivaroMainWindow::OnDongleConnect);
     connect(manager, &USBDongleManager::dongleDisconnect, this, &TivaroMainWindow::OnDongleDisconnect);
     if (application)
-        application->addShutdownStep([] { USBDongleManager::shutdownInstance(); });
+        application->addShutdownStep([stopped = m_dongleManagerStopped] {
+            if (!*stopped)
+                *stopped = USBDongleManager::shutdownInstance();
+        });
     manager->start(m_treeRoot);
 }
 
 // Lets the user pull the simulated dongles out and plug them in again.
-void TivaroMainWindow::addSimulatorMenu()
+void TivaroMainWindow::addSimulatorMenu(halvorn::usb::USBDongleManager* manager)
 {
     QMenu* menu = menuBar()->addMenu(tr("Simulator"));
     const auto dongles = m_portline->pluggedDongles();
@@ -78,12 +88,13 @@ void TivaroMainWindow::addSimulatorMenu()
         QAction* plugged = menu->addAction(tr("%1 plugged in").arg(dongle->name()));
         plugged->setCheckable(true);
         plugged->setChecked(true);
-        connect(plugged, &QAction::toggled, this, [this, dongle](bool on) {
+        connect(plugged, &QAction::toggled, this, [this, dongle, manager = QPointer(manager)](bool on) {
             if (on)
                 m_portline->plug(dongle);
             else
                 m_portline->unplug(dongle);
-            emit halvorn::usb::USBDongleManager::instance()->triggerDeviceCheck();
+            if (manager)
+                emit manager->triggerDeviceCheck();
         });
     }
 }

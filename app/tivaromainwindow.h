@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <memory>
+#include <optional>
 
 namespace halvorn::general {
 class TreeNode;
@@ -15,6 +16,7 @@ class VirtualPortline;
 }
 namespace halvorn::usb {
 class USBDongle;
+class USBDongleManager;
 }
 
 // The program's single top-level window. Constructing it loads the settings
@@ -40,7 +42,7 @@ private:
     // Starts the dongle manager (on the virtual Portline with --simulate)
     // with the tree root as the parent of the dongles.
     void startDongleManager();
-    void addSimulatorMenu();
+    void addSimulatorMenu(halvorn::usb::USBDongleManager* manager);
     void logNetworkCreated(const char* networkProperty);
 
     halvorn::general::AppSettings m_settings;
@@ -51,4 +53,8 @@ private:
     halvorn::general::TreeNode* m_treeRoot = nullptr;
     // Only with --simulate.
     std::shared_ptr<halvorn::sim::VirtualPortline> m_portline;
+    // Set by the shut-down step (which may outlive the window): false when
+    // the manager's thread would not stop, and the dongles in the tree must
+    // then be left alone.
+    std::shared_ptr<std::optional<bool>> m_dongleManagerStopped = std::make_shared<std::optional<bool>>();
 };

@@ -33,12 +33,12 @@ qint64 nowNs()
 // tens of microseconds, too much for a 1 ms round trip.
 void waitUntilNs(qint64 deadlineNs)
 {
-    constexpr qint64 SpinNs = 150000;
+    constexpr qint64 SpinNs = 200000;
     const qint64 remaining = deadlineNs - nowNs();
     if (remaining > SpinNs)
         std::this_thread::sleep_for(std::chrono::nanoseconds(remaining - SpinNs));
-    while (nowNs() < deadlineNs)
-        std::this_thread::yield();
+    while (nowNs() < deadlineNs) {
+    }
 }
 
 int parameterOf(const unsigned char* data, int length)

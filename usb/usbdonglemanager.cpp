@@ -103,6 +103,8 @@ bool USBDongleManager::shutdownInstance(int waitMs)
 
 void USBDongleManager::start(general::TreeNode* dongleParent)
 {
+    if (isRunning())
+        return;
     m_dongleParent = dongleParent;
     moveToThread(this);
     QThread::start(QThread::InheritPriority);
@@ -155,7 +157,10 @@ QList<USBDongle*> USBDongleManager::dongles() const
 
 void USBDongleManager::run()
 {
-    auto handler = std::make_shared<USBHandler>(m_factory());
+    std::shared_ptr<UsbBackend> backend = m_factory();
+    if (!backend)
+        backend = makeLibUsbBackend();
+    auto handler = std::make_shared<USBHandler>(std::move(backend));
     {
         QMutexLocker locker(&m_mutex);
         m_handler = handler;
