@@ -580,7 +580,7 @@ enum class ReadKind { Query, LowNibble, HighNibble, ShortAddress };
 enum class WriteKind { None, ArcPower, DtrStore, Groups, SpecialValue, LedDtrStore };
 
 // One standard or device-type-6 variable (numbers 0x00..0x28 outside the scenes).
-struct VariableSpec
+struct VariableEntry
 {
     uint8_t number;
     uint8_t query;       // command that reads it
@@ -594,7 +594,7 @@ struct VariableSpec
 
 constexpr uint8_t LedDeviceType = 6;
 
-constexpr VariableSpec variables[] = {
+constexpr VariableEntry variables[] = {
     {0x00, 0xA0, false, ReadKind::Query, WriteKind::ArcPower, 0, nullptr, "ACTUAL LEVEL"},
     {0x01, 0xA3, false, ReadKind::Query, WriteKind::DtrStore, 0x2D, nullptr, nullptr},
     {0x02, 0xA4, false, ReadKind::Query, WriteKind::DtrStore, 0x2C, nullptr, nullptr},
@@ -656,29 +656,29 @@ constexpr uint8_t StoreDtrAsScene = 0x40;
 constexpr uint8_t QueryRandomAddressH = 0xC2;
 constexpr uint8_t NoShortAddress = 0xFF;
 
-const VariableSpec* findVariable(uint number)
+const VariableEntry* findVariable(uint number)
 {
-    for (const VariableSpec& spec : variables)
-        if (spec.number == number)
-            return &spec;
+    for (const VariableEntry& entry : variables)
+        if (entry.number == number)
+            return &entry;
     return nullptr;
 }
 
-QString queryName(const VariableSpec& spec)
+QString queryName(const VariableEntry& entry)
 {
-    if (spec.readName)
-        return QString::fromLatin1(spec.readName);
-    const DaliCommandTable& table = spec.led ? DaliCommands::deviceType6Table() : DaliCommands::standardTable();
-    return QString::fromLatin1(table[spec.query].name);
+    if (entry.readName)
+        return QString::fromLatin1(entry.readName);
+    const DaliCommandTable& table = entry.led ? DaliCommands::deviceType6Table() : DaliCommands::standardTable();
+    return QString::fromLatin1(table[entry.query].name);
 }
 
-QString storeName(const VariableSpec& spec)
+QString storeName(const VariableEntry& entry)
 {
-    if (spec.writeName)
-        return QString::fromLatin1(spec.writeName);
+    if (entry.writeName)
+        return QString::fromLatin1(entry.writeName);
     const DaliCommandTable& table =
-        spec.write == WriteKind::LedDtrStore ? DaliCommands::deviceType6Table() : DaliCommands::standardTable();
-    return QString::fromLatin1(table[spec.writeByte].name);
+        entry.write == WriteKind::LedDtrStore ? DaliCommands::deviceType6Table() : DaliCommands::standardTable();
+    return QString::fromLatin1(table[entry.writeByte].name);
 }
 
 QString bank1Name(uint location)
@@ -733,23 +733,23 @@ uint DaliNetwork::readParameter(uint8_t address, uint number, bool eightBit, boo
         return ok ? answerValue() : 0;
     };
 
-    if (const VariableSpec* spec = findVariable(number)) {
+    if (const VariableEntry* entry = findVariable(number)) {
         uint value = 0;
-        switch (spec->read) {
+        switch (entry->read) {
         case ReadKind::Query:
-            value = query(spec->query, spec->led);
+            value = query(entry->query, entry->led);
             break;
         case ReadKind::LowNibble:
-            value = query(spec->query, false) & 0x0F;
+            value = query(entry->query, false) & 0x0F;
             break;
         case ReadKind::HighNibble:
-            value = (query(spec->query, false) >> 4) & 0x0F;
+            value = (query(entry->query, false) >> 4) & 0x0F;
             break;
         case ReadKind::ShortAddress:
             value = readShortAddress(commandAddress, ok);
             break;
         }
-        logParameter(true, queryName(*spec), value, ok);
+        logParameter(true, queryName(*entry), value, ok);
         return value;
     }
     if (number >= FirstScene && number <= LastScene) {
@@ -799,15 +799,15 @@ bool DaliNetwork::writeParameter(uint8_t address, uint number, bool eightBit, ui
     const uint8_t commandAddress = address | 1;
     const uint8_t byte = uint8_t(value & 0xFF);
 
-    if (const VariableSpec* spec = findVariable(number)) {
-        switch (spec->write) {
+    if (const VariableEntry* entry = findVariable(number)) {
+        switch (entry->write) {
         case WriteKind::None:
             return false;
         case WriteKind::ArcPower:
             sendFrame(arcAddress, byte, 1);
             break;
         case WriteKind::DtrStore:
-            if (spec->read == ReadKind::ShortAddress) {
+            if (entry->read == ReadKind::ShortAddress) {
                 // Read as n, so written as n: the gear wants 2n + 1, or MASK to delete it.
                 if (value > uint(HighestShortAddress) && value != NoShortAddress)
                     return false;
@@ -815,20 +815,20 @@ bool DaliNetwork::writeParameter(uint8_t address, uint number, bool eightBit, ui
             } else {
                 sendSpecial(DataTransferRegister, byte, 1);
             }
-            storeTwice(commandAddress, spec->writeByte);
+            storeTwice(commandAddress, entry->writeByte);
             break;
         case WriteKind::LedDtrStore:
             sendSpecial(DataTransferRegister, byte, 1);
             sendSpecial(EnableDeviceType, LedDeviceType, 1);
-            storeTwice(commandAddress, spec->writeByte);
+            storeTwice(commandAddress, entry->writeByte);
             break;
         case WriteKind::SpecialValue:
-            sendSpecial(spec->writeByte, byte, 1);
+            sendSpecial(entry->writeByte, byte, 1);
             break;
         case WriteKind::Groups:
-            return writeGroups(commandAddress, spec->writeByte, value);
+            return writeGroups(commandAddress, entry->writeByte, value);
         }
-        logParameter(false, storeName(*spec), value, true);
+        logParameter(false, storeName(*entry), value, true);
         return true;
     }
     if (number >= FirstScene && number <= LastScene) {
