@@ -201,9 +201,9 @@ QByteArray SimDongle::commandReply(const QByteArray& request)
 
 // Block i of a frame of n slots: 0x03, n & 0xFF, (n >> 8 & 0x0F) | i << 4, a
 // mode byte, then slots 60·i … 60·i + 59. A frame is blocks 1 … n/60 in
-// order (none when n ≤ 60) followed by block 0, which completes it; in block 0 bit 4 of byte 2
-// (the low bit of the block number elsewhere) is the Chorus-output flag and
-// byte 3 the Chorus mode. A block out of sequence spoils the frame it
+// order (none when n ≤ 60) followed by block 0, which completes it; in
+// block 0 bit 4 of byte 2 (the low bit of the block number elsewhere) is the
+// Chorus-output flag and byte 3 the Chorus mode. A block out of sequence spoils the frame it
 // belongs to: that frame is dropped and the next one starts clean.
 QByteArray SimDongle::setpointBlock(const QByteArray& request)
 {

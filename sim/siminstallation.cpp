@@ -19,6 +19,17 @@ const QString DonglesKey = QStringLiteral("dongles");
 QJsonObject SimInstallation::builtIn()
 {
     SimDongle dongle(5, 0x007F);
+    // Four DALI gear, not yet commissioned.
+    dongle.daliBus().addRandomGear(4, 2024);
+    // Two drivers on the DMX line, the first with two more behind it in its
+    // daisy chain; the first has device address 1, the others none yet.
+    SimDmxLine& line = dongle.dmxLine();
+    const int chain = line.addDriver(SimDriver::halvorn(0x4A1B2C01, 0x485600000101, 1));
+    line.addChainedDriver(chain, SimDriver::halvorn(0x4A1B2C02, 0x485600000102));
+    line.addChainedDriver(chain, SimDriver::halvorn(0x4A1B2C03, 0x485600000103));
+    line.addDriver(SimDriver::halvorn(0x4A1B2C04, 0x485600000104));
+    // The Keymark port holds a tag from the start.
+
     QJsonObject installation;
     installation.insert(DonglesKey, QJsonArray{dongle.save()});
     return installation;

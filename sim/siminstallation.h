@@ -22,7 +22,8 @@ class SimInstallation
 {
 public:
     // The installation used by `tivaro --simulate` without a file: one
-    // dongle, firmware version 5, capabilities 0x007F.
+    // dongle, firmware version 5, capabilities 0x007F, with four DALI gear,
+    // four drivers (one with a daisy chain of two) and a Keymark tag.
     static QJsonObject builtIn();
 
     // Builds the dongles of an installation. False with a message naming

@@ -485,8 +485,15 @@ private Q_SLOTS:
         QVERIFY2(portline, qPrintable(error));
         const auto dongles = portline->pluggedDongles();
         QCOMPARE(dongles.size(), 1);
-        QCOMPARE(dongles.first()->firmwareVersion(), 5);
-        QCOMPARE(dongles.first()->capabilities(), quint16(0x007F));
+        SimDongle& dongle = *dongles.first();
+        QCOMPARE(dongle.firmwareVersion(), 5);
+        QCOMPARE(dongle.capabilities(), quint16(0x007F));
+        QCOMPARE(dongle.daliBus().gearCount(), 4);
+        QCOMPARE(dongle.dmxLine().chainCount(), 2);
+        QCOMPARE(dongle.dmxLine().chainLength(0), 3);
+        QVERIFY(dongle.keymarkPort().isTagPresent());
+        // What the bus sections write, they read back.
+        QCOMPARE(portline->installation(), SimInstallation::builtIn());
     }
 
     void installationRoundTrip()
