@@ -213,10 +213,13 @@ void KeymarkNetwork::sendForward(uint8_t address, uint8_t data)
         return;
 
     const bool expected = dali::DaliCommands::answerExpected(address, data, deviceType());
+    // Through a dongle that cannot read, no reply ever comes: a frame sent
+    // again would reach the gear again (a second STEP UP, a DTR moved on).
+    const int attempts = canReadTag() ? Attempts : 1;
     const ChorusFrame frame = ChorusFrame::command(
         expected ? ChorusFrame::ReadParameter : ChorusFrame::WriteParameter, 0, 0, PassThroughParameter,
         uint16_t(address << 8 | data));
-    for (int attempt = 0; attempt < Attempts; ++attempt) {
+    for (int attempt = 0; attempt < attempts; ++attempt) {
         const ReplyKind kind = exchangeFrame(frame);
         if (kind == ReplyKind::None) {
             logFrame(general::NOREPLY, nullptr, 0);

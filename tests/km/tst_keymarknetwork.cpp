@@ -1,0 +1,681 @@
+// The Keymark network on the virtual Portline: its tag frames byte for
+// byte, the DALI traffic through the pass-through, write-only dongles, the
+// presence poll and its timer, polls racing parameter accesses, and tags
+// that go away or answer garbage.
+
+#include "general/log.h"
+#include "general/networklog.h"
+#include "general/threadnames.h"
+#include "km/keymarkdevice.h"
+#include "km/keymarknetwork.h"
+#include "sim/simdongle.h"
+#include "sim/simfault.h"
+#include "sim/simkeymarkport.h"
+#include "tests/km/keymarkrig.h"
+#include "usb/usbdongle.h"
+#include "usb/usbnetwork.h"
+#include "vx/vxnetworklogmessage.h"
+
+#include <QElapsedTimer>
+#include <QSignalSpy>
+#include <QThread>
+#include <QtTest>
+
+#include <atomic>
+#include <memory>
+
+using namespace halvorn;
+using km::KeymarkNetwork;
+using sim::SimFault;
+using sim::SimKeymarkPort;
+
+Q_DECLARE_METATYPE(halvorn::sim::SimFault)
+Q_DECLARE_METATYPE(halvorn::sim::SimKeymarkPort::ReplyFault)
+
+namespace {
+
+constexpr uint8_t Broadcast = 0xFE;
+constexpr uint8_t BroadcastCommand = 0xFF;
+
+QByteArray hex(const char* text)
+{
+    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
+}
+
+// A tag frame from its first eight bytes, with their sum appended.
+QByteArray frame(const char* firstEight)
+{
+    QByteArray bytes = hex(firstEight);
+    quint8 sum = 0;
+    for (char c : bytes)
+        sum = quint8(sum + quint8(c));
+    bytes.append(char(sum));
+    return bytes;
+}
+
+// The parameter number a tag frame addresses (bytes 4 and 5).
+int numberOf(const QByteArray& tagFrame)
+{
+    return quint8(tagFrame.at(4)) | quint8(tagFrame.at(5)) << 8;
+}
+
+bool isWrite(const QByteArray& tagFrame)
+{
+    return quint8(tagFrame.at(1)) == 0x0E;
+}
+
+QList<QByteArray> writesTo(const QList<QByteArray>& frames, int number)
+{
+    QList<QByteArray> found;
+    for (const QByteArray& f : frames)
+        if (isWrite(f) && numberOf(f) == number)
+            found.append(f);
+    return found;
+}
+
+// A QThread running `work`, joined with a bound.
+class Worker
+{
+public:
+    explicit Worker(std::function<void()> work)
+        : m_thread(QThread::create(std::move(work)))
+    {
+        m_thread->start();
+    }
+    ~Worker()
+    {
+        if (!m_thread->wait(QDeadlineTimer(20000)))
+            qFatal("worker thread did not end: a deadlock");
+        delete m_thread;
+    }
+    bool join(int timeoutMs) { return m_thread->wait(QDeadlineTimer(timeoutMs)); }
+
+private:
+    QThread* m_thread;
+};
+
+} // namespace
+
+class TestKeymarkNetwork : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void dongleCreatesTheKeymarkNetwork();
+    void framesByteForByte_data();
+    void framesByteForByte();
+    void framesAreLoggedAsKeymark();
+    void readBeyondTheTagUsesTheDaliMemoryRead();
+    void passThroughAnswers();
+    void readingDongleRetriesAFailedWrite_data();
+    void readingDongleRetriesAFailedWrite();
+    void writeOnlyDongleSendsOnceAndCountsItDone_data();
+    void writeOnlyDongleSendsOnceAndCountsItDone();
+    void writeOnlyDonglePausesBetweenReadAttempts();
+
+    void twoPollsFindingTheTagConnectOnce();
+    void removedTagIsMissedAfterTenChecks();
+    void writeOnlyPollsWriteLocation18First();
+    void pollingRunsOnItsTimerUntilStopped();
+    void startAndStopFromManyThreads();
+    void pollTimerGoesWithTheNetwork();
+    void pollsNeverSplitAParameterAccess();
+    void detachedNetworkLosesTheTag();
+
+    void tagPulledOutInTheMiddle_data();
+    void tagPulledOutInTheMiddle();
+    void damagedRepliesAreRetried_data();
+    void damagedRepliesAreRetried();
+    void replyLongerThanItsPacketIsNotTrusted();
+    void misbehavingTagsFailTheRead_data();
+    void misbehavingTagsFailTheRead();
+};
+
+void TestKeymarkNetwork::dongleCreatesTheKeymarkNetwork()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    KeymarkNetwork* network = rig.network();
+    QVERIFY(network);
+    QVERIFY(qobject_cast<usb::USBNetwork*>(network));
+    QCOMPARE(network->name(), QStringLiteral("Keymark Network"));
+    QCOMPARE(network->log()->name(), QStringLiteral("Keymark Network log"));
+    QCOMPARE(general::threadName(network->networkThread()), QStringLiteral("KeymarkNetwork"));
+    km::KeymarkDevice* device = rig.device();
+    QVERIFY(device);
+    QCOMPARE(device->address(), 254u);
+    QCOMPARE(device->name(), QStringLiteral("Broadcast Device"));
+    QCOMPARE(device->connectedIcon(), QStringLiteral(":/icons/keymark/connected"));
+    QCOMPARE(device->disconnectedIcon(), QStringLiteral(":/icons/keymark/disconnected"));
+    QVERIFY(device->findParameter(0x2000));
+    QVERIFY(network->canReadTag());
+    // Nothing is sent to the tag until someone polls or accesses it.
+    QCOMPARE(rig.tagFrames().size(), 0);
+    QVERIFY(!network->isTagConnected());
+}
+
+void TestKeymarkNetwork::framesByteForByte_data()
+{
+    QTest::addColumn<int>("operation");
+    QTest::addColumn<QByteArray>("request");
+    enum { WordWrite, ByteWrite, ByteRead, WordRead, DaliQuery, DaliCommand };
+    //                                                   operation      request packet
+    QTest::newRow("16-bit write 0x1234 to 0x70")      << int(WordWrite) << hex("02 09 D0 0E 00 00 F0 0A 34 12 1E");
+    QTest::newRow("8-bit write 0xDF to 28")           << int(ByteWrite) << hex("02 09") + frame("D0 0E 00 00 1C 0A DF 00");
+    QTest::newRow("8-bit read of 0x30")               << int(ByteRead)  << hex("02 09") + frame("D0 0D 00 00 30 0A 00 00");
+    QTest::newRow("16-bit read of 0x72")              << int(WordRead)  << hex("02 09") + frame("D0 0D 00 00 F2 0A 00 00");
+    QTest::newRow("QUERY DEVICE TYPE to broadcast")   << int(DaliQuery) << hex("02 09") + frame("D0 0D 00 00 40 0B 99 FF");
+    QTest::newRow("RECALL MAX LEVEL to broadcast")    << int(DaliCommand) << hex("02 09") + frame("D0 0E 00 00 40 0B 05 FF");
+}
+
+void TestKeymarkNetwork::framesByteForByte()
+{
+    QFETCH(int, operation);
+    QFETCH(QByteArray, request);
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    KeymarkNetwork* network = rig.network();
+    bool ok = false;
+    switch (operation) {
+    case 0:
+        QVERIFY(network->writeMemoryBank1(Broadcast, 0x70, 0x1234, false));
+        break;
+    case 1:
+        QVERIFY(network->writeMemoryBank1(Broadcast, 28, 0xDF, true));
+        break;
+    case 2:
+        QCOMPARE(network->readMemoryBank1(Broadcast, 0x30, true, ok), 70u);
+        QVERIFY(ok);
+        break;
+    case 3:
+        network->readMemoryBank1(Broadcast, 0x72, false, ok);
+        QVERIFY(ok);
+        break;
+    case 4:
+        network->sendCommand(BroadcastCommand, 0x99);
+        QVERIFY(network->hasAnswer());
+        QCOMPARE(network->answerValue(), 6);
+        break;
+    case 5:
+        network->sendBroadcastCommand(0x05);
+        QVERIFY(!network->hasAnswer());
+        break;
+    }
+    QCOMPARE(rig.fixture().simDongle()->lastRequest().toHex(' '), request.toHex(' '));
+    QCOMPARE(rig.tagFrames(), QList<QByteArray>{request.mid(2)});
+}
+
+void TestKeymarkNetwork::framesAreLoggedAsKeymark()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    general::Log* log = rig.network()->log();
+    log->clear();
+    bool ok = false;
+    rig.network()->readMemoryBank1(Broadcast, 0x30, true, ok);
+    QVERIFY(ok);
+    QTRY_COMPARE_WITH_TIMEOUT(log->count(), 2, 5000);
+    const auto* sent = dynamic_cast<const vx::VxNetworkLogMessage*>(log->message(0));
+    const auto* answer = dynamic_cast<const vx::VxNetworkLogMessage*>(log->message(1));
+    QVERIFY(sent && answer);
+    QCOMPARE(sent->msgClass(), general::KEYMARK);
+    QCOMPARE(sent->type(), general::SEND);
+    QCOMPARE(sent->frame(), frame("D0 0D 00 00 30 0A 00 00"));
+    QCOMPARE(answer->type(), general::REPLY);
+    QCOMPARE(answer->frame(), frame("D0 8D 00 00 30 0A 46 00"));
+}
+
+void TestKeymarkNetwork::readBeyondTheTagUsesTheDaliMemoryRead()
+{
+    KeymarkRig rig;
+    sim::SimTagConfig config;
+    config.bank1 = {{200, 0x5C}, {201, 0x3A}};
+    rig.withPort([&](SimKeymarkPort& port) { port.insertTag(config); });
+    QVERIFY(rig.start());
+    bool ok = false;
+    QCOMPARE(rig.network()->readMemoryBank1(BroadcastCommand, 200, true, ok), 0x5Cu);
+    QVERIFY(ok);
+    QList<quint16> driverFrames;
+    rig.withPort([&](SimKeymarkPort& port) { driverFrames = port.tag().driverFrames(); });
+    // DTR1 1, DTR 200, READ MEMORY LOCATION — and no tag memory frame.
+    QCOMPARE(driverFrames, (QList<quint16>{0xC301, 0xA3C8, 0xFFC5}));
+
+    // 16 bits: two reads, high byte first.
+    QCOMPARE(rig.network()->readMemoryBank1(BroadcastCommand, 200, false, ok), 0x5C3Au);
+    QVERIFY(ok);
+    // A write beyond the tag goes the DALI way as well.
+    QVERIFY(rig.network()->writeMemoryBank1(BroadcastCommand, 0xC0, 0x77, true));
+    std::optional<quint8> stored;
+    rig.withPort([&](SimKeymarkPort& port) { stored = port.tag().driver().memory(1, 0xC0); });
+    QCOMPARE(*stored, quint8(0x77));
+    // Not one frame went to the tag's own memory.
+    for (const QByteArray& f : rig.tagFrames())
+        QCOMPARE(numberOf(f), int(KeymarkNetwork::PassThroughParameter));
+}
+
+void TestKeymarkNetwork::passThroughAnswers()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    KeymarkNetwork* network = rig.network();
+    QSignalSpy noReply(network, &dali::DaliNetwork::answerNoReply);
+
+    QElapsedTimer timer;
+    timer.start();
+    network->sendCommand(BroadcastCommand, 0x99); // QUERY DEVICE TYPE
+    QVERIFY(timer.elapsed() >= KeymarkNetwork::PauseMs);
+    QVERIFY(network->hasAnswer());
+    QCOMPARE(network->answerValue(), 6);
+
+    // QUERY LAMP FAILURE: the driver stays silent and the tag says so; that
+    // answer is final, not retried.
+    rig.clearTagFrames();
+    network->sendCommand(BroadcastCommand, 0x92);
+    QVERIFY(!network->hasAnswer());
+    QCOMPARE(network->answerValue(), 0);
+    QCOMPARE(noReply.count(), 1);
+    QCOMPARE(rig.tagFrames().size(), 1);
+
+    // With the tag gone every frame is tried three times.
+    rig.withPort([](SimKeymarkPort& port) { port.setTagPresent(false); });
+    rig.clearTagFrames();
+    network->sendCommand(BroadcastCommand, 0x99);
+    QVERIFY(!network->hasAnswer());
+    QCOMPARE(rig.tagFrames().size(), KeymarkNetwork::Attempts);
+}
+
+void TestKeymarkNetwork::readingDongleRetriesAFailedWrite_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::addColumn<int>("location");
+    QTest::addColumn<bool>("written");
+    QTest::addColumn<int>("frames");
+    QTest::addColumn<bool>("refused");
+    //                                 tag     location  written  frames  refused
+    QTest::newRow("accepted")      << true  << 0x30 << true  << 1 << false;
+    QTest::newRow("refused")       << true  << 0    << false << 3 << true;
+    QTest::newRow("no tag")        << false << 0x30 << false << 3 << false;
+}
+
+void TestKeymarkNetwork::readingDongleRetriesAFailedWrite()
+{
+    QFETCH(bool, present);
+    QFETCH(int, location);
+    QFETCH(bool, written);
+    QFETCH(int, frames);
+    QFETCH(bool, refused);
+    KeymarkRig rig;
+    rig.withPort([&](SimKeymarkPort& port) { port.setTagPresent(present); });
+    QVERIFY(rig.start());
+    QCOMPARE(rig.network()->writeMemoryBank1(Broadcast, uint8_t(location), 0x21, true), written);
+    QCOMPARE(rig.tagFrames().size(), frames);
+    QCOMPARE(rig.network()->answerFailed(), refused);
+}
+
+void TestKeymarkNetwork::writeOnlyDongleSendsOnceAndCountsItDone_data()
+{
+    QTest::addColumn<bool>("present");
+    QTest::newRow("tag in") << true;
+    QTest::newRow("no tag") << false;
+}
+
+void TestKeymarkNetwork::writeOnlyDongleSendsOnceAndCountsItDone()
+{
+    QFETCH(bool, present);
+    KeymarkRig rig(KeymarkRig::WriteOnly);
+    rig.withPort([&](SimKeymarkPort& port) { port.setTagPresent(present); });
+    QVERIFY(rig.start());
+    QVERIFY(!rig.network()->canReadTag());
+    QElapsedTimer timer;
+    timer.start();
+    QVERIFY(rig.network()->writeMemoryBank1(Broadcast, 0x30, 0x5A, true));
+    QVERIFY(timer.elapsed() >= KeymarkNetwork::PauseMs);
+    QCOMPARE(rig.tagFrames(), QList<QByteArray>{frame("D0 0E 00 00 30 0A 5A 00")});
+    std::optional<quint8> stored;
+    rig.withPort([&](SimKeymarkPort& port) { stored = port.tag().memoryByte(0x30); });
+    QCOMPARE(*stored, quint8(present ? 0x5A : 70));
+}
+
+void TestKeymarkNetwork::writeOnlyDonglePausesBetweenReadAttempts()
+{
+    KeymarkRig rig(KeymarkRig::WriteOnly);
+    QVERIFY(rig.start());
+    bool ok = true;
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(rig.network()->readMemoryBank1(Broadcast, 0x30, true, ok), 0u);
+    QVERIFY(!ok);
+    QVERIFY(timer.elapsed() >= 2 * KeymarkNetwork::PauseMs);
+    QCOMPARE(rig.tagFrames().size(), KeymarkNetwork::Attempts);
+    QCOMPARE(rig.network()->lastReplyStatus(), int(KeymarkNetwork::NoAnswerStatus));
+}
+
+void TestKeymarkNetwork::twoPollsFindingTheTagConnectOnce()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    QSignalSpy connected(rig.network(), &KeymarkNetwork::OnKeymarkConnect);
+    QSignalSpy disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
+    QSignalSpy deviceConnected(rig.device(), &general::Device::connected);
+    QVERIFY(rig.poll());
+    QVERIFY(rig.poll());
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
+    QCOMPARE(deviceConnected.count(), 1);
+    QCOMPARE(disconnected.count(), 0);
+    QVERIFY(rig.network()->isTagConnected());
+    QVERIFY(rig.device()->isConnected());
+    // One write of 0xDF to 28, and nothing else sent to a tag that can be read.
+    QCOMPARE(rig.tagFrames(), QList<QByteArray>{frame("D0 0E 00 00 1C 0A DF 00")});
+    int sessions = 0;
+    rig.withPort([&](SimKeymarkPort& port) { sessions = port.tag().controlWriteCount(28); });
+    QCOMPARE(sessions, 1);
+}
+
+void TestKeymarkNetwork::removedTagIsMissedAfterTenChecks()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.poll());
+    QVERIFY(rig.network()->isTagConnected());
+    QSignalSpy disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
+    QSignalSpy deviceDisconnected(rig.device(), &general::Device::disconnected);
+
+    rig.withPort([](SimKeymarkPort& port) { port.setTagPresent(false); });
+    const int before = rig.requests(0x0D);
+    QVERIFY(rig.poll());
+    QCOMPARE(rig.requests(0x0D) - before, KeymarkNetwork::PresenceChecks);
+    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 5000);
+    QCOMPARE(deviceDisconnected.count(), 1);
+    QVERIFY(!rig.device()->isConnected());
+
+    // Still missing: ten more checks, no second disconnect.
+    QVERIFY(rig.poll());
+    QCOMPARE(rig.requests(0x0D) - before, 2 * KeymarkNetwork::PresenceChecks);
+    QVERIFY(rig.settle());
+    QCOMPARE(disconnected.count(), 1);
+
+    // Back in: connected again, with a new 0xDF to 28.
+    QSignalSpy connected(rig.network(), &KeymarkNetwork::OnKeymarkConnect);
+    rig.withPort([](SimKeymarkPort& port) { port.setTagPresent(true); });
+    QVERIFY(rig.poll());
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
+    QCOMPARE(writesTo(rig.tagFrames(), 0x0A1C).size(), 2);
+}
+
+void TestKeymarkNetwork::writeOnlyPollsWriteLocation18First()
+{
+    KeymarkRig rig(KeymarkRig::WriteOnly);
+    QVERIFY(rig.start());
+    QSignalSpy connected(rig.network(), &KeymarkNetwork::OnKeymarkConnect);
+    QSignalSpy disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
+    QVERIFY(rig.poll());
+    QVERIFY(rig.poll());
+    const QByteArray probe = frame("D0 0E 00 00 12 0A 00 00");
+    const QByteArray session = frame("D0 0E 00 00 1C 0A DF 00");
+    QCOMPARE(rig.tagFrames(), (QList<QByteArray>{probe, session, probe}));
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
+
+    // Pulled out: the probe goes unanswered, the flag stays set for all ten checks.
+    rig.withPort([](SimKeymarkPort& port) { port.setTagPresent(false); });
+    rig.clearTagFrames();
+    const int before = rig.requests(0x0D);
+    QVERIFY(rig.poll());
+    QCOMPARE(rig.tagFrames(), QList<QByteArray>{probe});
+    QCOMPARE(rig.requests(0x0D) - before, KeymarkNetwork::PresenceChecks);
+    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 5000);
+}
+
+void TestKeymarkNetwork::pollingRunsOnItsTimerUntilStopped()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    QSignalSpy connected(rig.network(), &KeymarkNetwork::OnKeymarkConnect);
+    // A long interval: the first poll runs at once, not after it.
+    rig.network()->startPolling(60000);
+    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
+
+    rig.network()->startPolling(5);
+    const int before = rig.requests(0x0D);
+    QTRY_VERIFY_WITH_TIMEOUT(rig.requests(0x0D) >= before + 5, 5000);
+
+    rig.network()->stopPolling();
+    QVERIFY(rig.settle());
+    const int stopped = rig.requests(0x0D);
+    QTest::qWait(60);
+    QCOMPARE(rig.requests(0x0D), stopped);
+}
+
+void TestKeymarkNetwork::startAndStopFromManyThreads()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    // The timer is only ever touched in its own thread.
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("[Tt]imer")));
+    KeymarkNetwork* network = rig.network();
+    {
+        std::vector<std::unique_ptr<Worker>> workers;
+        for (int w = 0; w < 4; ++w) {
+            workers.push_back(std::make_unique<Worker>([network] {
+                for (int i = 0; i < 100; ++i) {
+                    network->startPolling(1 + i % 3);
+                    network->stopPolling();
+                }
+            }));
+        }
+        for (auto& worker : workers)
+            QVERIFY(worker->join(20000));
+    }
+    network->stopPolling();
+    QVERIFY(rig.settle(10000));
+    const int stopped = rig.requests(0x0D);
+    QTest::qWait(30);
+    QCOMPARE(rig.requests(0x0D), stopped);
+    QVERIFY(network->isTagConnected());
+}
+
+void TestKeymarkNetwork::pollTimerGoesWithTheNetwork()
+{
+    std::shared_ptr<sim::SimDongle> dongle;
+    {
+        KeymarkRig rig;
+        QVERIFY(rig.start());
+        dongle = rig.fixture().simDongle();
+        rig.network()->startPolling(1);
+        const int before = dongle->requestCount(0x0D);
+        QTRY_VERIFY_WITH_TIMEOUT(dongle->requestCount(0x0D) > before + 3, 5000);
+        // Destroyed while polling every millisecond.
+    }
+    const int after = dongle->requestCount(0x0D);
+    QTest::qWait(30);
+    QCOMPARE(dongle->requestCount(0x0D), after);
+}
+
+void TestKeymarkNetwork::pollsNeverSplitAParameterAccess()
+{
+    // A write-only dongle makes every poll send a frame of its own.
+    KeymarkRig rig(KeymarkRig::WriteOnly);
+    QVERIFY(rig.start());
+    KeymarkNetwork* network = rig.network();
+    network->startPolling(1);
+    QTRY_VERIFY_WITH_TIMEOUT(network->isTagConnected(), 5000);
+
+    std::atomic<int> written{0};
+    Worker worker([&] {
+        for (int i = 0; i < 25; ++i) {
+            network->writeParameter(Broadcast, 0x2000 + 2 * (i % 2), false, uint(300 + i));
+            ++written;
+        }
+    });
+    // Meanwhile the GUI thread reads a tag location now and then.
+    while (written.load() < 25 && !worker.join(1)) {
+        bool ok = false;
+        network->readMemoryBank1(Broadcast, 0x30, true, ok);
+    }
+    QVERIFY(worker.join(20000));
+    network->stopPolling();
+    QVERIFY(rig.settle());
+
+    const QList<QByteArray> frames = rig.tagFrames();
+    int requests = 0;
+    for (int i = 0; i < frames.size(); ++i) {
+        if (!isWrite(frames.at(i)) || numberOf(frames.at(i)) != 0x0A74)
+            continue;
+        ++requests;
+        QVERIFY2(i >= 2 && numberOf(frames.at(i - 1)) == 0x0AF2 && numberOf(frames.at(i - 2)) == 0x0AF0,
+                 qPrintable(QStringLiteral("frame %1 split from its mailbox writes").arg(i)));
+    }
+    QCOMPARE(requests, 25);
+    QVERIFY(writesTo(frames, 0x0A12).size() >= 2); // the polls did run in between
+    std::optional<quint16> current1;
+    std::optional<quint16> current2;
+    rig.withPort([&](SimKeymarkPort& port) {
+        current1 = port.tag().current(0);
+        current2 = port.tag().current(1);
+    });
+    QCOMPARE(*current1, quint16(324));
+    QCOMPARE(*current2, quint16(323));
+}
+
+void TestKeymarkNetwork::detachedNetworkLosesTheTag()
+{
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    QVERIFY(rig.poll());
+    QVERIFY(rig.network()->isTagConnected());
+    QSignalSpy disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
+    rig.network()->setDongle(nullptr);
+    QVERIFY(rig.poll());
+    QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 5000);
+    // Without a dongle nothing is sent and nothing waits.
+    rig.clearTagFrames();
+    bool ok = true;
+    QCOMPARE(rig.network()->readMemoryBank1(Broadcast, 0x30, true, ok), 0u);
+    QVERIFY(!ok);
+    QVERIFY(!rig.network()->writeMemoryBank1(Broadcast, 0x30, 1, true));
+    rig.network()->sendCommand(BroadcastCommand, 0x99);
+    QVERIFY(!rig.network()->hasAnswer());
+    QCOMPARE(rig.tagFrames().size(), 0);
+    rig.network()->setDongle(rig.fixture().dongle());
+}
+
+void TestKeymarkNetwork::tagPulledOutInTheMiddle_data()
+{
+    QTest::addColumn<uint>("number");
+    QTest::addColumn<int>("framesBeforePull");
+    QTest::addColumn<uint>("value");
+    // Maker parameter: number to 0x70, request to 0x74, 16-bit read of 0x72.
+    QTest::newRow("current, after the number") << 0x2000u << 1 << 700u;
+    QTest::newRow("current, before the value") << 0x2000u << 2 << 700u;
+    // Bank-1 word beyond the tag: DTR1, DTR, then two READ MEMORY LOCATION.
+    QTest::newRow("status word, between bytes") << 0x1084u << 3 << 0x4041u;
+    QTest::newRow("status word, before DTR")    << 0x1084u << 1 << 0x4041u;
+}
+
+void TestKeymarkNetwork::tagPulledOutInTheMiddle()
+{
+    QFETCH(uint, number);
+    QFETCH(int, framesBeforePull);
+    QFETCH(uint, value);
+    KeymarkRig rig;
+    sim::SimTagConfig config;
+    config.currents = {700, 350, 350, 350};
+    config.ampwiseStatus = {0x4041};
+    rig.withPort([&](SimKeymarkPort& port) {
+        port.insertTag(config);
+        port.pullOutTagAfter(framesBeforePull);
+    });
+    QVERIFY(rig.start());
+    bool ok = true;
+    QElapsedTimer timer;
+    timer.start();
+    QCOMPARE(rig.network()->readParameter(Broadcast, number, false, ok), 0u);
+    QVERIFY(!ok);
+    QVERIFY2(timer.elapsed() < 5000, "a missing tag must not hold the read up");
+
+    rig.withPort([](SimKeymarkPort& port) { port.setTagPresent(true); });
+    QCOMPARE(rig.network()->readParameter(Broadcast, number, false, ok), value);
+    QVERIFY(ok);
+}
+
+void TestKeymarkNetwork::damagedRepliesAreRetried_data()
+{
+    QTest::addColumn<SimFault>("fault");
+    QTest::addColumn<bool>("ok");
+    QTest::newRow("garbled once")            << SimFault::garbled().forCode(0x02).next(1)  << true;
+    QTest::newRow("garbled three times")     << SimFault::garbled().forCode(0x02).next(3)  << false;
+    QTest::newRow("cut to five bytes once")  << SimFault::reply(5).forCode(0x02).next(1)   << true;
+    QTest::newRow("cut to five bytes")       << SimFault::reply(5).forCode(0x02)           << false;
+    QTest::newRow("header only")             << SimFault::reply(3).forCode(0x02)           << false;
+    QTest::newRow("lost twice")              << SimFault::timeout().forCode(0x02).next(2)  << true;
+    QTest::newRow("stalled twice")           << SimFault::stall().forCode(0x02).next(2)    << true;
+}
+
+void TestKeymarkNetwork::damagedRepliesAreRetried()
+{
+    QFETCH(SimFault, fault);
+    QFETCH(bool, ok);
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    rig.fixture().simDongle()->injectFault(fault);
+    bool read = !ok;
+    const uint value = rig.network()->readMemoryBank1(Broadcast, 0x30, true, read);
+    QCOMPARE(read, ok);
+    QCOMPARE(value, ok ? 70u : 0u);
+    rig.fixture().simDongle()->clearFaults();
+    // The write side, the same way.
+    rig.fixture().simDongle()->injectFault(fault);
+    QCOMPARE(rig.network()->writeMemoryBank1(Broadcast, 0x31, 0x12, true), ok);
+}
+
+void TestKeymarkNetwork::replyLongerThanItsPacketIsNotTrusted()
+{
+    // The reply claims nine frame bytes; two arrive.
+    KeymarkRig rig;
+    QVERIFY(rig.start());
+    rig.fixture().simDongle()->injectFault(SimFault::reply(5).forCode(0x02));
+    bool ok = true;
+    rig.network()->readMemoryBank1(Broadcast, 0x30, true, ok);
+    QVERIFY(!ok);
+    QCOMPARE(rig.network()->lastReplyFrame(), hex("D0 8D"));
+    QCOMPARE(rig.network()->lastReplyStatus(), int(KeymarkNetwork::ErrorAnswerStatus));
+    // A DALI query through it gets no answer either.
+    rig.network()->sendCommand(BroadcastCommand, 0x99);
+    QVERIFY(!rig.network()->hasAnswer());
+}
+
+void TestKeymarkNetwork::misbehavingTagsFailTheRead_data()
+{
+    QTest::addColumn<SimKeymarkPort::ReplyFault>("fault");
+    QTest::addColumn<int>("logged");
+    QTest::newRow("bad checksum") << SimKeymarkPort::ReplyFault::BadChecksum << int(general::ERRCS);
+    QTest::newRow("short frame")  << SimKeymarkPort::ReplyFault::ShortFrame  << int(general::FAILURE);
+    QTest::newRow("long frame")   << SimKeymarkPort::ReplyFault::LongFrame   << int(general::FAILURE);
+    QTest::newRow("silent")       << SimKeymarkPort::ReplyFault::Silent      << int(general::NOREPLY);
+}
+
+void TestKeymarkNetwork::misbehavingTagsFailTheRead()
+{
+    QFETCH(SimKeymarkPort::ReplyFault, fault);
+    QFETCH(int, logged);
+    KeymarkRig rig;
+    rig.withPort([&](SimKeymarkPort& port) { port.setReplyFault(fault); });
+    QVERIFY(rig.start());
+    general::Log* log = rig.network()->log();
+    log->clear();
+    bool ok = true;
+    QCOMPARE(rig.network()->readMemoryBank1(Broadcast, 0x30, true, ok), 0u);
+    QVERIFY(!ok);
+    QCOMPARE(rig.tagFrames().size(), KeymarkNetwork::Attempts);
+    QVERIFY(!rig.network()->writeMemoryBank1(Broadcast, 0x31, 1, true));
+    rig.network()->sendCommand(BroadcastCommand, 0x99);
+    QVERIFY(!rig.network()->hasAnswer());
+    // Each attempt: the request, then the damaged answer as its log line marks it.
+    QTRY_VERIFY_WITH_TIMEOUT(log->count() >= 2 * KeymarkNetwork::Attempts, 5000);
+    for (int i = 0; i < 2 * KeymarkNetwork::Attempts; i += 2) {
+        QCOMPARE(int(log->message(i)->type()), int(general::SEND));
+        QCOMPARE(int(log->message(i + 1)->type()), logged);
+    }
+}
+
+QTEST_GUILESS_MAIN(TestKeymarkNetwork)
+#include "tst_keymarknetwork.moc"
