@@ -61,13 +61,27 @@ void TreeNodeController::nodeChanged(TreeNode* node, int firstColumn, int lastCo
 {
     if (!node)
         return;
+    using Children = TreeNodeModel::ChangedChildren;
+    auto widen = [](TreeNodeModel::ColumnSpan& span, int first, int last) {
+        span.first = std::min(span.first, first);
+        span.last = std::max(span.last, last);
+    };
+    TreeNode* parent = node->parentNode();
     QMutexLocker lock(&m_mutex);
-    auto it = m_changed.find(node);
-    if (it == m_changed.end()) {
-        m_changed.insert(node, {firstColumn, lastColumn});
+    Children& children = m_changed[parent];
+    if (children.all) {
+        widen(children.allColumns, firstColumn, lastColumn);
+    } else if (auto it = children.nodes.find(node); it != children.nodes.end()) {
+        widen(*it, firstColumn, lastColumn);
     } else {
-        it->first = std::min(it->first, firstColumn);
-        it->last = std::max(it->last, lastColumn);
+        children.nodes.insert(node, {firstColumn, lastColumn});
+        if (parent && children.nodes.size() > Children::kMaxTrackedChildren) {
+            children.all = true;
+            children.allColumns = {firstColumn, lastColumn};
+            for (const auto& span : std::as_const(children.nodes))
+                widen(children.allColumns, span.first, span.last);
+            children.nodes.clear();
+        }
     }
     scheduleFlushLocked();
 }
@@ -127,7 +141,7 @@ void TreeNodeController::flush()
 {
     m_flushTimer->stop();
     QList<StructureChange> structure;
-    QHash<TreeNode*, TreeNodeModel::ColumnSpan> changed;
+    TreeNodeModel::PendingChanges changed;
     {
         QMutexLocker lock(&m_mutex);
         structure.swap(m_structure);

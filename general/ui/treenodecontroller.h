@@ -27,9 +27,10 @@ class TreeNode;
 // they happened, then announces the changed rows, coalesced (many changes
 // of the same node, or of neighbouring rows, become one dataChanged), and
 // finally deletes retired nodes (deleteLater in their own thread) once the
-// model has let go of them. Flushes are at least kMinFlushIntervalMs apart,
-// so a tree that changes thousands of times per second costs the GUI
-// thread a few batches per second.
+// model has let go of them. Flushes are at least kMinFlushIntervalMs apart
+// (ten per second at most), so a tree whose values change hundreds of
+// thousands of times per second costs the GUI thread a few batches per
+// second.
 //
 // Lives in the GUI thread, without parent. Attach it with
 // root->setController(controller); detach it (root->setController(nullptr))
@@ -39,7 +40,7 @@ class TreeNodeController : public QObject, public TreeObserver
     Q_OBJECT
 
 public:
-    static constexpr int kMinFlushIntervalMs = 40;
+    static constexpr int kMinFlushIntervalMs = 100;
 
     TreeNodeController();
     ~TreeNodeController() override;
@@ -82,7 +83,7 @@ private:
     // the tree or the model.
     mutable QMutex m_mutex;
     QList<StructureChange> m_structure;                     // guarded by m_mutex
-    QHash<TreeNode*, TreeNodeModel::ColumnSpan> m_changed;  // guarded by m_mutex
+    TreeNodeModel::PendingChanges m_changed;                // guarded by m_mutex
     bool m_flushPosted = false;                             // guarded by m_mutex
     bool m_hasModel = false;                                // guarded by m_mutex
 

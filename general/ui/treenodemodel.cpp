@@ -259,52 +259,57 @@ void TreeNodeModel::applyRemove(TreeNode* parent, TreeNode* child)
 }
 
 QList<QPair<QModelIndex, QModelIndex>>
-TreeNodeModel::changedRanges(const QHash<TreeNode*, ColumnSpan>& changes) const
+TreeNodeModel::changedRanges(const PendingChanges& changes) const
 {
-    struct Span {
-        int firstRow;
-        int lastRow;
-        int firstColumn;
-        int lastColumn;
-    };
-    QHash<const Mirror*, Span> spans;
-    auto widen = [&spans](const Mirror* parent, int firstRow, int lastRow, ColumnSpan columns) {
-        auto it = spans.find(parent);
-        if (it == spans.end()) {
-            spans.insert(parent, {firstRow, lastRow, columns.first, columns.last});
+    // The spans are gathered in the parents' mirror entries, which keeps
+    // this to one hash look-up per tracked node: it runs for every value of
+    // every device several times a second.
+    QList<Mirror*> touched;
+    auto widen = [&touched](Mirror* parent, int firstRow, int lastRow, ColumnSpan columns) {
+        ChangedSpan& span = parent->changed;
+        if (span.firstRow < 0) {
+            span = {firstRow, lastRow, columns.first, columns.last};
+            touched.append(parent);
             return;
         }
-        it->firstRow = std::min(it->firstRow, firstRow);
-        it->lastRow = std::max(it->lastRow, lastRow);
-        it->firstColumn = std::min(it->firstColumn, columns.first);
-        it->lastColumn = std::max(it->lastColumn, columns.last);
+        span.firstRow = std::min(span.firstRow, firstRow);
+        span.lastRow = std::max(span.lastRow, lastRow);
+        span.firstColumn = std::min(span.firstColumn, columns.first);
+        span.lastColumn = std::max(span.lastColumn, columns.last);
     };
 
-    for (auto it = changes.cbegin(); it != changes.cend(); ++it) {
-        ColumnSpan columns{std::clamp(it.value().first, 0, m_columns - 1),
-                           std::clamp(it.value().last, 0, m_columns - 1)};
-        if (columns.first > columns.last)
-            continue;
-        if (it.key() == m_root.node) {
-            // The root is no item: its change concerns every top-level row.
-            if (!m_root.children.isEmpty())
-                widen(&m_root, 0, int(m_root.children.size()) - 1, columns);
+    auto clampColumns = [this](ColumnSpan columns) {
+        return ColumnSpan{std::clamp(columns.first, 0, m_columns - 1), std::clamp(columns.last, 0, m_columns - 1)};
+    };
+    auto widenAll = [&](Mirror* parent, ColumnSpan columns) {
+        if (parent && !parent->children.isEmpty() && columns.first <= columns.last)
+            widen(parent, 0, int(parent->children.size()) - 1, columns);
+    };
+    for (auto group = changes.cbegin(); group != changes.cend(); ++group) {
+        const ChangedChildren& children = group.value();
+        if (children.all) {
+            widenAll(mirrorOfNode(group.key()), clampColumns(children.allColumns));
             continue;
         }
-        const Mirror* mirror = m_mirrors.value(it.key(), nullptr);
-        if (mirror)
-            widen(mirror->parent, mirror->row, mirror->row, columns);
+        for (auto it = children.nodes.cbegin(); it != children.nodes.cend(); ++it) {
+            const ColumnSpan columns = clampColumns(it.value());
+            if (columns.first > columns.last)
+                continue;
+            if (it.key() == m_root.node) {
+                // The root is no item: its change concerns every top-level row.
+                widenAll(const_cast<Mirror*>(&m_root), columns);
+            } else if (Mirror* mirror = m_mirrors.value(it.key(), nullptr)) {
+                widen(mirror->parent, mirror->row, mirror->row, columns);
+            }
+        }
     }
 
     QList<QPair<QModelIndex, QModelIndex>> ranges;
-    ranges.reserve(spans.size());
-    for (auto it = spans.cbegin(); it != spans.cend(); ++it) {
-        const Mirror* parent = it.key();
-        const Span& span = it.value();
-        const Mirror* first = parent->children.at(span.firstRow);
-        const Mirror* last = parent->children.at(span.lastRow);
-        ranges.append({createIndex(span.firstRow, span.firstColumn, const_cast<Mirror*>(first)),
-                       createIndex(span.lastRow, span.lastColumn, const_cast<Mirror*>(last))});
+    ranges.reserve(touched.size());
+    for (Mirror* parent : std::as_const(touched)) {
+        const ChangedSpan span = std::exchange(parent->changed, ChangedSpan());
+        ranges.append({createIndex(span.firstRow, span.firstColumn, parent->children.at(span.firstRow)),
+                       createIndex(span.lastRow, span.lastColumn, parent->children.at(span.lastRow))});
     }
     return ranges;
 }

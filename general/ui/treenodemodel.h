@@ -58,17 +58,38 @@ public:
 private:
     friend class TreeNodeController;
 
+    // Rows of a parent that changed since the last announcement (used only
+    // while changedRanges() runs).
+    struct ChangedSpan {
+        int firstRow = -1; // -1: none
+        int lastRow = -1;
+        int firstColumn = 0;
+        int lastColumn = 0;
+    };
     struct Mirror {
         TreeNode* node = nullptr;
         QPointer<TreeNode> alive;
         Mirror* parent = nullptr;
         QList<Mirror*> children;
         int row = 0;
+        ChangedSpan changed;
     };
     struct ColumnSpan {
         int first;
         int last;
     };
+    // The changed children of one parent: each with its columns while they
+    // are few; past kMaxTrackedChildren simply all children (a network
+    // refreshing every value of a device), which costs no look-up per node.
+    struct ChangedChildren {
+        static constexpr int kMaxTrackedChildren = 16;
+        QHash<TreeNode*, ColumnSpan> nodes;
+        bool all = false;
+        ColumnSpan allColumns{0, 0};
+    };
+    // Keyed by the parent at the time of the change; nullptr for the root
+    // and other nodes without parent.
+    using PendingChanges = QHash<TreeNode*, ChangedChildren>;
     // One node of a subtree as it was when its insertion was announced;
     // parents come before their children.
     struct CapturedNode {
@@ -93,7 +114,7 @@ private:
     void resetFrom(const Capture& tree);
     // The index ranges to announce for changed nodes: one range per parent,
     // from the first to the last changed row, over the union of the columns.
-    QList<QPair<QModelIndex, QModelIndex>> changedRanges(const QHash<TreeNode*, ColumnSpan>& changes) const;
+    QList<QPair<QModelIndex, QModelIndex>> changedRanges(const PendingChanges& changes) const;
 
     Mirror* mirrorOf(const QModelIndex& index) const;
     Mirror* mirrorOfNode(const TreeNode* node) const;

@@ -218,6 +218,7 @@ private Q_SLOTS:
     void retiredNodeWithoutModelIsStillDeleted();
     void manyChangesOfOneNodeMakeOneDataChanged();
     void changesOfNeighbourRowsAreMerged();
+    void manyChangedChildrenMakeOneRangeOverAll();
     void rootChangeCoversTheTopLevelRows();
     void controllerNeverBlocksTheChangingThread();
     void networkThreadChangesKeepModelConsistent();
@@ -510,6 +511,27 @@ void TestTreeNodeModel::changesOfNeighbourRowsAreMerged()
         }
     }
     QVERIFY(sawGroup && sawTop);
+}
+
+void TestTreeNodeModel::manyChangedChildrenMakeOneRangeOverAll()
+{
+    // A network refreshing a whole device: one range, no look-up per value.
+    Fixture f;
+    TreeNode* device = named(QStringLiteral("device"));
+    f.root.addChild(device, false);
+    for (int i = 0; i < 40; ++i)
+        device->addChild(named(QStringLiteral("p%1").arg(i)), false);
+    f.attach();
+    QAbstractItemModelTester tester(f.model.get(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QSignalSpy changed(f.model.get(), &QAbstractItemModel::dataChanged);
+    for (int i = 5; i < 30; ++i)
+        f.controller.nodeChanged(device->child(i), 4, 4);
+    f.controller.nodeChanged(device->child(7), 2, 2);
+    QVERIFY(f.settle());
+    QCOMPARE(changed.size(), 1);
+    const QModelIndex deviceIndex = f.model->index(0, 0);
+    QCOMPARE(changed.at(0).at(0).toModelIndex(), f.model->index(0, 2, deviceIndex));
+    QCOMPARE(changed.at(0).at(1).toModelIndex(), f.model->index(39, 4, deviceIndex));
 }
 
 void TestTreeNodeModel::rootChangeCoversTheTopLevelRows()
