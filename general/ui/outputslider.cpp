@@ -176,6 +176,12 @@ QString OutputSlider::valueText(float value, bool linear)
     return QStringLiteral("(log)\n") + QString::number(percent, 'f', 1) + QLatin1Char('%');
 }
 
+QSize OutputSlider::sizeHint() const
+{
+    // Room for the two lines of text.
+    return isHorizontal() ? QSize(200, 32) : QSize(32, 200);
+}
+
 QRect OutputSlider::frameRect() const
 {
     return rect().adjusted(2, 2, -2, -2);

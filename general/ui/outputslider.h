@@ -63,6 +63,8 @@ public:
 
     // The widget inset by 2 pixels; the bar inset by 2 more; the part of
     // the bar up to the value.
+    QSize sizeHint() const override;
+
     QRect frameRect() const;
     QRect barRect() const;
     QRect fillRect() const;
