@@ -85,6 +85,7 @@ private Q_SLOTS:
     void sliderIgnoresInputWhenNotInteractive();
     void sliderMirrorsInputWithoutWritingOutput();
     void sliderPaintsGreyWhenNotInteractive();
+    void sliderFollowsChannelDisplayOptions();
 
     void statusFollowsDeviceState();
     void statusSetDeviceTwiceConnectsOnce();
@@ -461,6 +462,32 @@ void TestWidgets::sliderPaintsGreyWhenNotInteractive()
     slider.setInteractive(false);
     const QImage grey = slider.grab().toImage();
     QVERIFY2(greyShare(grey, sample) > 0.9, "a bar that is not interactive is grey");
+}
+
+void TestWidgets::sliderFollowsChannelDisplayOptions()
+{
+    ChannelDisplayOptions options;
+    options.setOrientation(Qt::Vertical);
+    options.setBackgroundFromColour(QColor(20, 200, 20));
+    options.setBackgroundToColour(QColor(20, 200, 20));
+    OutputSlider slider;
+    slider.setDisplayOptions(&options);
+    QCOMPARE(slider.orientation(), int(OutputSlider::Vertical));
+    slider.resize(30, 200);
+    // Sample the top of the bar, beyond the fill (value 0) and the text.
+    const QRect sample(8, 8, 14, 20);
+    QImage image = slider.grab().toImage();
+    QColor c = image.pixelColor(sample.center());
+    QVERIFY2(c.green() > c.red() + 60, "the bar shows the options' colours");
+
+    options.setOrientation(Qt::Horizontal);
+    options.setBackgroundToColour(QColor(20, 20, 220));
+    options.setBackgroundFromColour(QColor(20, 20, 220));
+    QCOMPARE(slider.orientation(), int(OutputSlider::Horizontal));
+    slider.resize(200, 30);
+    image = slider.grab().toImage();
+    c = image.pixelColor(QPoint(185, 15));
+    QVERIFY2(c.blue() > c.green() + 60, "the bar follows the options' changes");
 }
 
 // -------------------------------------------------------- DeviceStatusWidget
