@@ -1,0 +1,565 @@
+// Finding drivers on the virtual DMX line: RDM discovery (with responders
+// that misbehave), the Chorus range search, the daisy-chain search, and the
+// parameter search of the devices found, including the parameters' names,
+// kinds and addressing.
+
+#include "general/log.h"
+#include "general/parameter.h"
+#include "general/parametergroup.h"
+#include "general/taskscheduler.h"
+#include "sim/simdongle.h"
+#include "sim/simdriver.h"
+#include "tests/vx/vxportline.h"
+#include "vx/chbinsearch.h"
+#include "vx/rdmbinsearch.h"
+#include "vx/vxdevice.h"
+#include "vx/vxnetwork.h"
+#include "vx/vxparameter.h"
+
+#include <QPointer>
+#include <QSet>
+#include <QSignalSpy>
+#include <QTest>
+
+using namespace halvorn;
+using sim::SimDriver;
+using vx::VxDevice;
+using vx::VxNetwork;
+
+Q_DECLARE_METATYPE(SimDriver::Behaviour)
+
+namespace {
+
+constexpr int TaskWaitMs = 60000;
+constexpr int WaitMs = 5000;
+
+struct RdmRequest {
+    quint8 transactionNumber = 0;
+    quint8 commandClass = 0;
+    quint16 pid = 0;
+    quint64 destination = 0;
+    QByteArray data;
+};
+
+quint64 uidAt(const QByteArray& bytes, int offset)
+{
+    quint64 uid = 0;
+    for (int i = 0; i < 6; ++i)
+        uid = (uid << 8) | quint8(bytes[offset + i]);
+    return uid;
+}
+
+// The RDM requests the dongle was given, in order.
+QList<RdmRequest> rdmRequests(const VxPortline& portline)
+{
+    QList<RdmRequest> requests;
+    for (const QByteArray& packet : portline.recorder().requests(0x02)) {
+        const QByteArray frame = packet.mid(2, quint8(packet[1]));
+        if (frame.size() < 26 || quint8(frame[0]) != 0xCC)
+            continue;
+        RdmRequest request;
+        request.destination = uidAt(frame, 3);
+        request.transactionNumber = quint8(frame[15]);
+        request.commandClass = quint8(frame[20]);
+        request.pid = quint16(quint8(frame[21]) << 8 | quint8(frame[22]));
+        request.data = frame.mid(24, quint8(frame[23]));
+        requests.append(request);
+    }
+    return requests;
+}
+
+bool runTask(general::Task* task)
+{
+    QSignalSpy done(task, &general::Task::taskDone);
+    general::TaskScheduler::instance()->addTask(task);
+    return QTest::qWaitFor([&] { return !done.isEmpty(); }, TaskWaitMs);
+}
+
+QList<VxDevice*> discoveredDevices(const VxNetwork* network)
+{
+    QList<VxDevice*> devices;
+    for (int i = 0; i < network->deviceCount(); ++i) {
+        auto* device = qobject_cast<VxDevice*>(network->deviceAt(i));
+        if (device && device->isDiscovered())
+            devices.append(device);
+    }
+    return devices;
+}
+
+QStringList mainLogLinesFrom(int first)
+{
+    QStringList lines;
+    general::Log* log = general::mainLog();
+    for (int i = first; i < log->count(); ++i) {
+        const general::LogMessage* message = log->message(i);
+        if (message && message->msgClass() == general::RDM)
+            lines.append(message->text());
+    }
+    return lines;
+}
+
+QList<quint64> lineUids(const VxPortline& portline)
+{
+    QList<quint64> uids;
+    for (const SimDriver& driver : portline.line().drivers())
+        uids.append(driver.uid());
+    return uids;
+}
+
+// The VxParameters in a device's "VelaLogic parameters" group, by number.
+QMap<uint, vx::VxParameter*> foundParameters(const VxDevice* device)
+{
+    QMap<uint, vx::VxParameter*> parameters;
+    for (general::TreeNode* node : device->velaGroup()->childNodes()) {
+        if (auto* param = qobject_cast<vx::VxParameter*>(node))
+            parameters.insert(param->number(), param);
+    }
+    return parameters;
+}
+
+} // namespace
+
+class TestVxDiscovery : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void oneDriverIsFoundNamedAndGivenLid1();
+    void twentyRandomDriversAreFoundOnce();
+    void secondRunReplacesTheFirstRunsDevices();
+    void misbehavingResponders_data();
+    void misbehavingResponders();
+    void chorusRangeSearchFindsNothingWithoutTraffic();
+    void daisySearch_data();
+    void daisySearch();
+    void removeDaisyChildrenRemovesTheChain();
+    void parametersAreNamedAndTypedFromTheDriver();
+    void devicesTakeOnlyTheirOwnParameters();
+    void toolParametersChangeTheAddressing();
+    void zeroStartAddressAndChannelCountAreIgnored();
+};
+
+void TestVxDiscovery::initTestCase()
+{
+    qRegisterMetaType<SimDriver::Behaviour>();
+}
+
+void TestVxDiscovery::oneDriverIsFoundNamedAndGivenLid1()
+{
+    VxPortline portline;
+    portline.line().addDriver(SimDriver::halvorn(0x1111, 0x123456789ABCull));
+    QVERIFY(portline.start());
+    portline.recorder().setRecordPackets(true);
+    VxNetwork* network = portline.network();
+    const int logStart = general::mainLog()->count();
+
+    network->rdmSearch()->setTraceEnabled(false);
+    QVERIFY(runTask(network->rdmSearch()));
+
+    const QStringList lines = mainLogLinesFrom(logStart);
+    const QStringList expected = {
+        QStringLiteral("Unmute all"),
+        QStringLiteral("Address found [12:34:56:78:9a:bc]"),
+        QStringLiteral("Address range [00:00:00:00:00:00-ff:ff:ff:ff:ff:ff] - Single"),
+        QStringLiteral("Address range [12:34:56:78:9a:bc-12:34:56:78:9a:bc] - Verify"),
+        QStringLiteral("Address range [12:34:56:78:9a:bc-12:34:56:78:9a:bc] - Mute"),
+    };
+    QCOMPARE(lines.mid(0, expected.size()), expected);
+    QCOMPARE(lines.last(), QStringLiteral("Address range [00:00:00:00:00:00-ff:ff:ff:ff:ff:ff] - No reply"));
+
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredDevices(network).size(), 1, WaitMs);
+    VxDevice* device = discoveredDevices(network).first();
+    QCOMPARE(device->name(), QStringLiteral("1234:56789abc"));
+    QCOMPARE(device->address(), 1u);
+    QCOMPARE(device->uid(), 0x123456789ABCull);
+    QCOMPARE(portline.line().driver(0)->lid(), quint16(1));
+
+    const QList<RdmRequest> requests = rdmRequests(portline);
+    QVERIFY(requests.size() >= 5);
+    QCOMPARE(requests[0].pid, quint16(0x0003));
+    QCOMPARE(requests[1].pid, quint16(0x0003));
+    QCOMPARE(requests[0].destination, 0xFFFFFFFFFFFFull);
+    QCOMPARE(requests[1].transactionNumber, requests[0].transactionNumber);
+    QCOMPARE(requests[2].pid, quint16(0x0001));
+    QCOMPARE(requests[3].pid, quint16(0x0002));
+    QCOMPARE(requests[3].destination, 0x123456789ABCull);
+    QCOMPARE(requests[4].commandClass, quint8(0x30));
+    QCOMPARE(requests[4].pid, quint16(0x80D0));
+    QCOMPARE(requests[4].data.toHex(' '), QByteArray("00 a1 00 01"));
+    // One whole-range question after the device, then ten retries.
+    int wholeRange = 0;
+    for (const RdmRequest& request : requests)
+        wholeRange += request.pid == 0x0001 && request.data == QByteArray::fromHex("000000000000ffffffffffff") ? 1 : 0;
+    QCOMPARE(wholeRange, 12);
+}
+
+void TestVxDiscovery::twentyRandomDriversAreFoundOnce()
+{
+    VxPortline portline;
+    portline.line().addRandomDrivers(20, 7, 0);
+    QVERIFY(portline.start());
+    VxNetwork* network = portline.network();
+    network->rdmSearch()->setTraceEnabled(false);
+    QVERIFY(runTask(network->rdmSearch()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredDevices(network).size(), 20, WaitMs);
+    QSet<quint64> uids;
+    QSet<uint> lids;
+    for (const VxDevice* device : discoveredDevices(network)) {
+        uids.insert(device->uid());
+        lids.insert(device->address());
+        QCOMPARE(portline.line().driverByUid(device->uid())->lid(), quint16(device->address()));
+    }
+    const QList<quint64> onLine = lineUids(portline);
+    QCOMPARE(uids, QSet<quint64>(onLine.cbegin(), onLine.cend()));
+    QSet<uint> oneToTwenty;
+    for (uint lid = 1; lid <= 20; ++lid)
+        oneToTwenty.insert(lid);
+    QCOMPARE(lids, oneToTwenty);
+    QCOMPARE(network->rdmSearch()->nextLid(), quint16(20));
+}
+
+void TestVxDiscovery::secondRunReplacesTheFirstRunsDevices()
+{
+    VxPortline portline;
+    portline.line().addRandomDrivers(3, 11);
+    QVERIFY(portline.start());
+    VxNetwork* network = portline.network();
+    VxDevice* manual = qobject_cast<VxDevice*>(network->createDevice(40, QStringLiteral("Manual")));
+    network->rdmSearch()->setTraceEnabled(false);
+    QVERIFY(runTask(network->rdmSearch()));
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredDevices(network).size(), 3, WaitMs);
+    QList<QPointer<VxDevice>> firstRun;
+    for (VxDevice* device : discoveredDevices(network))
+        firstRun.append(device);
+
+    QVERIFY(runTask(network->rdmSearch()));
+    for (const QPointer<VxDevice>& device : firstRun)
+        QTRY_VERIFY_WITH_TIMEOUT(device.isNull(), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredDevices(network).size(), 3, WaitMs);
+    QCOMPARE(network->deviceCount(), 1 + 1 + 3);
+    QCOMPARE(network->deviceAt(0), network->broadcastDevice());
+    QVERIFY(network->findDevice(40) == manual);
+    QSet<uint> lids;
+    for (const VxDevice* device : discoveredDevices(network))
+        lids.insert(device->address());
+    QCOMPARE(lids, (QSet<uint>{1, 2, 3}));
+}
+
+void TestVxDiscovery::misbehavingResponders_data()
+{
+    QTest::addColumn<SimDriver::Behaviour>("behaviour");
+    QTest::addColumn<bool>("getsDevice");
+    QTest::addColumn<bool>("garbledCollisions");
+    QTest::newRow("never mutes")         << SimDriver::Behaviour::NonMuting    << true  << false;
+    QTest::newRow("never decodes")       << SimDriver::Behaviour::Garbage      << false << false;
+    QTest::newRow("loses one mute")      << SimDriver::Behaviour::FlakeyMuting << true  << false;
+    QTest::newRow("silent")              << SimDriver::Behaviour::Silent       << false << false;
+    QTest::newRow("well behaved, collisions garbled") << SimDriver::Behaviour::Normal << true << true;
+}
+
+void TestVxDiscovery::misbehavingResponders()
+{
+    QFETCH(SimDriver::Behaviour, behaviour);
+    QFETCH(bool, getsDevice);
+    QFETCH(bool, garbledCollisions);
+    VxPortline portline;
+    const QList<int> wellBehaved = portline.line().addRandomDrivers(6, 3);
+    SimDriver odd = SimDriver::halvorn(0xABCD, 0x485612345678ull);
+    odd.setBehaviour(behaviour);
+    portline.line().addDriver(odd);
+    if (garbledCollisions)
+        portline.line().setCollisionMode(sim::SimDmxLine::CollisionMode::Garbled);
+    QVERIFY(portline.start());
+    portline.recorder().setRecordPackets(true);
+    VxNetwork* network = portline.network();
+    network->rdmSearch()->setTraceEnabled(false);
+
+    QVERIFY(runTask(network->rdmSearch()));
+
+    const int expectedDevices = int(wellBehaved.size()) + (getsDevice ? 1 : 0);
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredDevices(network).size(), expectedDevices, WaitMs);
+    QSet<quint64> found;
+    QSet<uint> lids;
+    for (const VxDevice* device : discoveredDevices(network)) {
+        QVERIFY2(!found.contains(device->uid()), "a UID got two devices");
+        found.insert(device->uid());
+        lids.insert(device->address());
+    }
+    QCOMPARE(found.contains(odd.uid()), getsDevice);
+    const QList<quint64> onLine = lineUids(portline);
+    for (quint64 uid : found)
+        QVERIFY2(onLine.contains(uid), "a device for a UID nobody owns");
+    QCOMPARE(lids.size(), expectedDevices);
+
+    // Addresses are written only to UIDs that exist, once each; nobody is
+    // muted more than four times.
+    QHash<quint64, int> lidWrites;
+    QHash<quint64, int> mutes;
+    for (const RdmRequest& request : rdmRequests(portline)) {
+        if (request.pid == 0x80D0)
+            ++lidWrites[request.destination];
+        if (request.pid == 0x0002)
+            ++mutes[request.destination];
+    }
+    QCOMPARE(lidWrites.size(), expectedDevices);
+    for (auto it = lidWrites.cbegin(); it != lidWrites.cend(); ++it) {
+        QVERIFY(onLine.contains(it.key()));
+        QCOMPARE(it.value(), 1);
+    }
+    for (auto it = mutes.cbegin(); it != mutes.cend(); ++it)
+        QVERIFY2(it.value() <= 1 + vx::RDMBinSearch::MaxRemutes, qPrintable(QString::number(it.value())));
+}
+
+void TestVxDiscovery::chorusRangeSearchFindsNothingWithoutTraffic()
+{
+    VxPortline portline;
+    portline.line().addRandomDrivers(2, 5);
+    QVERIFY(portline.start());
+    portline.recorder().setRecordPackets(true);
+    vx::CHBinSearch search(QStringLiteral("Chorus Search all"), portline.network());
+    search.setTraceEnabled(false);
+    QSignalSpy progress(&search, qOverload<general::Task*, int, int>(&general::Task::taskProgress));
+    QVERIFY(runTask(&search));
+    QCOMPARE(search.questionCount(), quint64(11));
+    QCOMPARE(progress.size(), 10);
+    QCOMPARE(progress.last().at(1).toInt(), 10);
+    QCOMPARE(portline.network()->deviceCount(), 1);
+    QVERIFY(portline.recorder().requests(0x02).isEmpty());
+}
+
+void TestVxDiscovery::daisySearch_data()
+{
+    QTest::addColumn<int>("chained");
+    QTest::addColumn<int>("cells");
+    QTest::newRow("alone")        << 0  << 0;
+    QTest::newRow("two behind")   << 2  << 2;
+    QTest::newRow("29 behind")    << 29 << 29;
+    QTest::newRow("31 behind")    << 31 << 29;
+}
+
+void TestVxDiscovery::daisySearch()
+{
+    QFETCH(int, chained);
+    QFETCH(int, cells);
+    VxPortline portline;
+    const int chain = portline.line().addDriver(SimDriver::halvorn(0x700, 0x485600000700ull, 7));
+    for (int k = 1; k <= chained; ++k)
+        portline.line().addChainedDriver(chain, SimDriver::halvorn(quint32(0x700 + k), 0x485600000700ull + k));
+    QVERIFY(portline.start());
+    VxNetwork* network = portline.network();
+    auto* head = qobject_cast<VxDevice*>(network->createDevice(7, QStringLiteral("Head")));
+    portline.recorder().setRecordPackets(true);
+
+    QSignalSpy finished(head, &general::Device::daisySearchFinished);
+    head->searchDaisyChildren();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, TaskWaitMs);
+
+    QCOMPARE(head->daisyChildCount(), cells);
+    dmx::DMXDevice* link = head;
+    for (int k = 1; k <= cells; ++k) {
+        auto* cell = qobject_cast<VxDevice*>(link->outputDevice());
+        QVERIFY(cell);
+        QCOMPARE(cell->name(), QStringLiteral("Cell %1").arg(k));
+        QCOMPARE(cell->address(), 7u);
+        QCOMPARE(cell->skipCount(), quint16(k));
+        QCOMPARE(cell->parentNode(), head);
+        link = cell;
+    }
+    QCOMPARE(network->deviceCount(), 2);
+    // The GUID reads asked skip 1 … the first that did not answer (or 29).
+    int guidReads = 0;
+    for (const QByteArray& packet : portline.recorder().requests(0x02))
+        guidReads += quint8(packet[3]) == 0x80 ? 1 : 0;
+    QCOMPARE(guidReads, qMin(cells + 1, 29));
+
+    // Searching again lists the chain once.
+    finished.clear();
+    head->searchDaisyChildren();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, TaskWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(head->childCount() - 2, cells, WaitMs); // besides the two parameter groups
+}
+
+void TestVxDiscovery::removeDaisyChildrenRemovesTheChain()
+{
+    VxPortline portline;
+    const int chain = portline.line().addDriver(SimDriver::halvorn(0x900, 0x485600000900ull, 9));
+    for (int k = 1; k <= 3; ++k)
+        portline.line().addChainedDriver(chain, SimDriver::halvorn(quint32(0x900 + k), 0x485600000900ull + k));
+    QVERIFY(portline.start());
+    auto* head = qobject_cast<VxDevice*>(portline.network()->createDevice(9, QStringLiteral("Head")));
+    QSignalSpy finished(head, &general::Device::daisySearchFinished);
+    head->searchDaisyChildren();
+    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, TaskWaitMs);
+    QCOMPARE(head->daisyChildCount(), 3);
+    QList<QPointer<dmx::DMXDevice>> cells;
+    QList<quintptr> addresses;
+    for (dmx::DMXDevice* d = head->outputDevice(); d; d = d->outputDevice()) {
+        cells.append(d);
+        addresses.prepend(quintptr(static_cast<general::Device*>(d)));
+    }
+
+    QSignalSpy removed(portline.network(), &general::Network::deviceRemoved);
+    QMetaObject::invokeMethod(head, &VxDevice::removeDaisyChildren, Qt::QueuedConnection);
+    QTRY_COMPARE_WITH_TIMEOUT(removed.size(), 3, WaitMs);
+    QList<quintptr> removedInOrder;
+    for (const QList<QVariant>& signal : std::as_const(removed))
+        removedInOrder.append(quintptr(signal.first().value<general::Device*>()));
+    QCOMPARE(removedInOrder, addresses); // the last of the chain first
+    for (const QPointer<dmx::DMXDevice>& cell : cells)
+        QTRY_VERIFY_WITH_TIMEOUT(cell.isNull(), WaitMs);
+    QCOMPARE(head->daisyChildCount(), 0);
+}
+
+void TestVxDiscovery::parametersAreNamedAndTypedFromTheDriver()
+{
+    VxPortline portline;
+    SimDriver driver = SimDriver::halvorn(0x500, 0x485600000500ull, 5);
+    driver.defineParameter(14, 0x0010, 3);    // no name in the table
+    driver.defineParameter(240, 0x0001, 1);   // past the table
+    portline.line().addDriver(driver);
+    QVERIFY(portline.start());
+    auto* device = qobject_cast<VxDevice*>(portline.network()->createDevice(5, QStringLiteral("Driver")));
+    QSignalSpy searched(device, &general::Device::parameterSearchFinished);
+    device->triggerSearchParameters();
+    QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, TaskWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(foundParameters(device).size(), driver.parameterNumbers().size(), WaitMs);
+    const QMap<uint, vx::VxParameter*> params = foundParameters(device);
+
+    vx::VxParameter* dimmer = params.value(9);
+    QCOMPARE(dimmer->name(), QStringLiteral("Master dimmer value"));
+    QCOMPARE(dimmer->maximum(), 1023);
+    QVERIFY(!dimmer->isReadOnly());
+    vx::VxParameter* hardware = params.value(150);
+    QVERIFY(hardware->isReadOnly());
+    QCOMPARE(params.value(14)->name(), QStringLiteral("Unknown parameter"));
+    QCOMPARE(params.value(240)->name(), QStringLiteral("Unknown parameter"));
+    QCOMPARE(params.value(2)->minimum(), 1);
+
+    // Reads go to the driver; a flag is written as 0xFFFF and the driver keeps its bit.
+    QVERIFY(dimmer->update(true));
+    QCOMPARE(dimmer->value(), 1023);
+    vx::VxParameter* termination = params.value(57);
+    QCOMPARE(termination->type(), int(general::Parameter::BooleanType));
+    portline.recorder().setRecordPackets(true);
+    termination->setValue(1, true);
+    QCOMPARE(termination->readState(), int(general::Parameter::ReadOk));
+    QCOMPARE(portline.recorder().requests(0x02).first().mid(2, 8).toHex(' '), QByteArray("d0 0e 05 00 39 00 ff ff"));
+    QCOMPARE(portline.line().driver(0)->parameterValue(57), quint16(0x20));
+    QVERIFY(termination->update(true));
+    QCOMPARE(termination->value(), 1);
+
+    // A read-only parameter is never written.
+    portline.recorder().clear();
+    hardware->setValue(7, true);
+    QVERIFY(portline.recorder().requests(0x02).isEmpty());
+}
+
+void TestVxDiscovery::devicesTakeOnlyTheirOwnParameters()
+{
+    VxPortline portline;
+    SimDriver flagModel = SimDriver::halvorn(0x1, 0x485600000001ull, 1);
+    SimDriver valueModel = SimDriver::halvorn(0x2, 0x485600000002ull, 2);
+    valueModel.defineParameter(57, 0x03FF, 100); // the other model's 57 is a value
+    valueModel.defineParameter(100, 0x00FF, 9);  // and it has a parameter the first lacks
+    portline.line().addDriver(flagModel);
+    const int valueChain = portline.line().addDriver(valueModel);
+    portline.line().addChainedDriver(valueChain, SimDriver::halvorn(0x3, 0x485600000003ull));
+    QVERIFY(portline.start());
+    VxNetwork* network = portline.network();
+    auto* flagDevice = qobject_cast<VxDevice*>(network->createDevice(1, QStringLiteral("Flag model")));
+    auto* valueDevice = qobject_cast<VxDevice*>(network->createDevice(2, QStringLiteral("Value model")));
+    auto* cellOfOther = qobject_cast<VxDevice*>(network->createDevice(2, QStringLiteral("Skip 1 of 2")));
+    cellOfOther->setSkipCount(1);
+
+    for (VxDevice* device : {valueDevice, flagDevice}) {
+        QSignalSpy searched(device, &general::Device::parameterSearchFinished);
+        device->triggerSearchParameters();
+        QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, TaskWaitMs);
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(foundParameters(valueDevice).size(), valueModel.parameterNumbers().size(), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(foundParameters(flagDevice).size(), flagModel.parameterNumbers().size(), WaitMs);
+    QVERIFY(!foundParameters(flagDevice).contains(100));
+    QVERIFY(foundParameters(cellOfOther).isEmpty());
+    QVERIFY(foundParameters(network->broadcastDevice()).isEmpty());
+    QCOMPARE(foundParameters(flagDevice).value(57)->type(), int(general::Parameter::BooleanType));
+
+    vx::VxParameter* valueParam = foundParameters(valueDevice).value(57);
+    QCOMPARE(valueParam->type(), int(general::Parameter::IntegerType));
+    QCOMPARE(valueParam->maximum(), 1023);
+    valueParam->setValue(300, true);
+    QCOMPARE(portline.line().driver(1)->parameterValue(57), quint16(300));
+
+    // The broadcast device's search (one answering driver at a time) stays its own.
+    QSignalSpy searched(network->broadcastDevice(), &general::Device::parameterSearchFinished);
+    {
+        auto guard = portline.simDongle().lock();
+        portline.line().removeChain(valueChain);
+    }
+    network->broadcastDevice()->triggerSearchParameters();
+    QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, TaskWaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(!foundParameters(network->broadcastDevice()).isEmpty(), WaitMs);
+    QTest::qWait(100);
+    QVERIFY(!foundParameters(flagDevice).contains(100));
+    QVERIFY(foundParameters(cellOfOther).isEmpty());
+}
+
+void TestVxDiscovery::toolParametersChangeTheAddressing()
+{
+    VxPortline portline;
+    const int chain = portline.line().addDriver(SimDriver::halvorn(0x70, 0x485600000070ull, 7));
+    for (int k = 1; k <= 3; ++k)
+        portline.line().addChainedDriver(chain, SimDriver::halvorn(quint32(0x70 + k), 0x485600000070ull + k));
+    portline.line().addDriver(SimDriver::halvorn(0x80, 0x485600000080ull, 0x0102));
+    QVERIFY(portline.start());
+    auto* device = qobject_cast<VxDevice*>(portline.network()->createDevice(7, QStringLiteral("Driver")));
+    general::Parameter* skip = device->toolGroup()->findParameter(VxDevice::SkipCountParameter);
+    general::Parameter* lid = device->toolGroup()->findParameter(VxDevice::LidParameter);
+    QVERIFY(skip && lid);
+    QCOMPARE(skip->value(), 0);
+    QCOMPARE(lid->value(), 7);
+    portline.recorder().setRecordPackets(true);
+    general::Parameter probe(device, 161, QStringLiteral("probe"), QString(), -1, -1, -1, false, false, 0);
+
+    skip->setValue(3, true);
+    QCOMPARE(device->skipCount(), quint16(3));
+    QVERIFY(probe.update(true));
+    QCOMPARE(portline.recorder().requests(0x02).last().mid(2, 4).toHex(' '), QByteArray("d0 85 03 07"));
+
+    skip->setValue(0, true);
+    lid->setValue(0x0102, true);
+    QCOMPARE(device->address(), 0x0102u);
+    QVERIFY(probe.update(true));
+    QCOMPARE(probe.value(), 0x0102);
+    QCOMPARE(portline.recorder().requests(0x02).last().mid(2, 4).toHex(' '), QByteArray("d0 0d 02 01"));
+
+    bool ok = false;
+    general::Parameter beyond(device, 20482, QStringLiteral("beyond"), QString(), -1, -1, -1, false, false, 0);
+    QCOMPARE(device->downloadParameter(&beyond, ok), 0u);
+    QVERIFY(ok);
+    general::Parameter failing(device, 25000, QStringLiteral("failing"), QString(), -1, -1, -1, false, false, 0);
+    device->downloadParameter(&failing, ok);
+    QVERIFY(!ok);
+    general::Parameter high(device, 30000, QStringLiteral("high"), QString(), -1, -1, -1, false, false, 0);
+    device->downloadParameter(&high, ok);
+    QVERIFY(ok);
+}
+
+void TestVxDiscovery::zeroStartAddressAndChannelCountAreIgnored()
+{
+    VxPortline portline;
+    QVERIFY(portline.start());
+    auto* device = qobject_cast<VxDevice*>(portline.network()->createDevice(3, QStringLiteral("Driver")));
+    device->setStartAddress(17);
+    device->setChannelCount(4);
+    device->setStartAddress(0);
+    device->setChannelCount(0);
+    QCOMPARE(device->startAddress(), quint16(17));
+    QCOMPARE(device->channelCount(), 4);
+    QCOMPARE(device->toString(), QStringLiteral("VxDevice (%1)").arg(device->id()));
+    QCOMPARE(portline.network()->toString(), QStringLiteral("VxNetwork (%1)").arg(portline.network()->id()));
+}
+
+QTEST_GUILESS_MAIN(TestVxDiscovery)
+#include "tst_vxdiscovery.moc"
