@@ -51,8 +51,9 @@ void LogWidget::setLog(Log* log)
         delete previous;
         return;
     }
-    verticalHeader()->setDefaultSectionSize(log->rowHeight());
+    // The style's minimum (from the font) would otherwise win over the log's height.
     verticalHeader()->setMinimumSectionSize(std::min(verticalHeader()->minimumSectionSize(), log->rowHeight()));
+    verticalHeader()->setDefaultSectionSize(log->rowHeight());
     // Every message now in the log is read by the model at once; later ones
     // come in the log's batches.
     log->catchUp();

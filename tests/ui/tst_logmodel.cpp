@@ -321,17 +321,24 @@ void TestLogModel::followsNewMessagesOnlyWithAutoScroll()
 void TestLogModel::rowsHaveTheLogsRowHeight()
 {
     Log log(QStringLiteral("heights"));
-    log.setRowHeight(18);
+    QCOMPARE(log.rowHeight(), 16);
     log.logMessage(GENERAL, QStringLiteral("short"), INFO, nullptr);
     log.logMessage(GENERAL, QStringLiteral("a\nmessage\nof\nfive\nlines"), BANNER, nullptr);
     LogWidget widget;
     widget.setLog(&log);
     widget.show();
     QVERIFY(QTest::qWaitForWindowExposed(&widget));
-    QCOMPARE(widget.verticalHeader()->defaultSectionSize(), 18);
+    QCOMPARE(widget.verticalHeader()->defaultSectionSize(), 16);
     QCOMPARE(widget.verticalHeader()->sectionResizeMode(0), QHeaderView::Interactive);
-    QCOMPARE(widget.rowHeight(0), 18);
-    QCOMPARE(widget.rowHeight(1), 18);
+    QCOMPARE(widget.rowHeight(0), 16);
+    QCOMPARE(widget.rowHeight(1), 16);
+
+    // Another log, another height.
+    Log tall(QStringLiteral("tall"));
+    tall.setRowHeight(24);
+    tall.logMessage(GENERAL, QStringLiteral("line"), INFO, nullptr);
+    widget.setLog(&tall);
+    QCOMPARE(widget.rowHeight(0), 24);
 }
 
 void TestLogModel::logFromFourThreadsWhileShown()
