@@ -19,7 +19,9 @@ const QString DonglesKey = QStringLiteral("dongles");
 QJsonObject SimInstallation::builtIn()
 {
     SimDongle dongle(5, 0x007F);
-    // Four DALI gear, not yet commissioned.
+    // Four DALI gear, not yet commissioned, on a bus with a supply of its
+    // own, as installed buses have (so they answer without the dongle's).
+    dongle.daliBus().setExternalSupply(true);
     dongle.daliBus().addRandomGear(4, 2024);
     // Two drivers on the DMX line, the first with two more behind it in its
     // daisy chain; the first has device address 1, the others none yet.

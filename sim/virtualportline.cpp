@@ -4,6 +4,7 @@
 #include "sim/simdongle.h"
 
 #include <QDeadlineTimer>
+#include <QJsonValue>
 #include <QMutexLocker>
 
 #include <algorithm>
@@ -180,9 +181,23 @@ void VirtualPortline::setTimeoutWaitMs(int milliseconds)
 
 bool VirtualPortline::loadInstallation(const QJsonObject& installation, QString* error)
 {
+    // The USB round trip: with "realistic" DALI timing a bench needs the
+    // real dongle's (about 1000 µs), or the tool's resends outrun the bus.
+    const QJsonValue latency = installation.value(LatencyKey);
+    if (!latency.isUndefined()
+        && (!latency.isDouble() || latency.toDouble() < 0 || latency.toDouble() > MaxInstallationLatencyUs
+            || latency.toDouble() != double(qint64(latency.toDouble())))) {
+        if (error)
+            *error = QStringLiteral("\"%1\" must be a number of microseconds from 0 to %2")
+                         .arg(LatencyKey)
+                         .arg(MaxInstallationLatencyUs);
+        return false;
+    }
     QList<std::shared_ptr<SimDongle>> dongles;
     if (!SimInstallation::parse(installation, dongles, error))
         return false;
+    if (!latency.isUndefined())
+        setLatencyUs(latency.toInt());
     for (const auto& dongle : std::as_const(dongles))
         plug(dongle);
     return true;
@@ -190,7 +205,10 @@ bool VirtualPortline::loadInstallation(const QJsonObject& installation, QString*
 
 QJsonObject VirtualPortline::installation() const
 {
-    return SimInstallation::toJson(pluggedDongles());
+    QJsonObject installation = SimInstallation::toJson(pluggedDongles());
+    if (const int latency = latencyUs(); latency > 0)
+        installation.insert(LatencyKey, latency);
+    return installation;
 }
 
 std::shared_ptr<VirtualPortline> VirtualPortline::fromInstallationFile(const QString& path, QString* error)

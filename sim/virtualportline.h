@@ -63,7 +63,12 @@ public:
     // How often the device list was fetched (each one is a poll of the bus).
     int enumerationCount() const;
 
-    // Plugs in the dongles of an installation (see docs/simulator.md).
+    // The installation's key for setLatencyUs(), and its largest value.
+    static inline const QString LatencyKey = QStringLiteral("usbLatencyUs");
+    static constexpr int MaxInstallationLatencyUs = 100000;
+
+    // Plugs in the dongles of an installation (see docs/simulator.md) and
+    // sets its USB latency ("usbLatencyUs", when given).
     bool loadInstallation(const QJsonObject& installation, QString* error);
     // The installation of the dongles plugged in now.
     QJsonObject installation() const;
