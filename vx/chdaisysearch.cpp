@@ -3,7 +3,6 @@
 #include "vx/vxdevice.h"
 #include "vx/vxnetwork.h"
 
-#include <QMutexLocker>
 
 namespace halvorn::vx {
 
@@ -32,7 +31,7 @@ void CHDaisySearch::execute()
     if (!net)
         return;
 
-    QMutexLocker lock(&net->mutex());
+    VxNetwork::BusLocker lock(net);
     removeEarlierCells(head);
     const auto address = quint16(head->address());
     VxDevice* previous = head;

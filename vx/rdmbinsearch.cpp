@@ -6,7 +6,6 @@
 #include "vx/vxdevice.h"
 #include "vx/vxnetwork.h"
 
-#include <QMutexLocker>
 
 namespace halvorn::vx {
 
@@ -79,7 +78,7 @@ void RDMBinSearch::prepare()
     }
 
     logRdm(QStringLiteral("Unmute all"), general::SEND);
-    QMutexLocker lock(&net->mutex());
+    VxNetwork::BusLocker lock(net);
     net->rdmDiscUnMute(RDMPacket::BroadcastUid);
     net->sendInternalPacket();
     net->sendInternalPacket();
@@ -94,7 +93,7 @@ RDMBinSearch::BranchAnswer RDMBinSearch::askBranch(quint64 lower, quint64 upper)
         return outcome;
     }
 
-    QMutexLocker lock(&net->mutex());
+    VxNetwork::BusLocker lock(net);
     net->rdmDiscUniqueBranch(lower, upper);
     net->sendInternalPacket();
     ++m_uniqueBranchCount;
@@ -250,7 +249,7 @@ void RDMBinSearch::sendDiscMute(quint64 uid)
     VxNetwork* net = m_network.data();
     if (!net)
         return;
-    QMutexLocker lock(&net->mutex());
+    VxNetwork::BusLocker lock(net);
     net->rdmDiscMute(uid);
     net->sendInternalPacket();
 }
@@ -262,7 +261,7 @@ void RDMBinSearch::assignLid(quint64 uid, quint16 lid)
         return;
     const char data[4] = {char(LidParameterNumber >> 8), char(LidParameterNumber & 0xFF), char(lid >> 8),
                           char(lid & 0xFF)};
-    QMutexLocker lock(&net->mutex());
+    VxNetwork::BusLocker lock(net);
     net->rdmRequest(uid, RDMPacket::SetCommand, RDMPacket::DriverParameter, QByteArray(data, 4));
     net->sendInternalPacket();
 }

@@ -22,6 +22,7 @@
 #include <QPointer>
 #include <QThread>
 
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 
@@ -79,6 +80,46 @@ void VxNetwork::stopRdmSearch()
         QThread::msleep(5);
 }
 
+VxNetwork::BusLocker::BusLocker(VxNetwork* network)
+    : m_network(network)
+{
+    m_network->lockBus(true);
+    m_locked = true;
+}
+
+VxNetwork::BusLocker::~BusLocker()
+{
+    unlock();
+}
+
+void VxNetwork::BusLocker::unlock()
+{
+    if (m_locked) {
+        m_locked = false;
+        m_network->unlockBus();
+    }
+}
+
+void VxNetwork::lockBus(bool yieldToFrames)
+{
+    const Qt::HANDLE me = QThread::currentThreadId();
+    if (yieldToFrames && m_busOwner.load() != me && m_framesWaiting.load() > 0) {
+        std::unique_lock<std::mutex> gate(m_frameGateMutex);
+        m_framesGone.wait_for(gate, std::chrono::milliseconds(FrameWaitMs),
+                              [this] { return m_framesWaiting.load() == 0; });
+    }
+    mutex().lock();
+    if (m_busDepth++ == 0)
+        m_busOwner = me;
+}
+
+void VxNetwork::unlockBus()
+{
+    if (--m_busDepth == 0)
+        m_busOwner = nullptr;
+    mutex().unlock();
+}
+
 QByteArray VxNetwork::answerBytes() const
 {
     return QByteArray(reinterpret_cast<const char*>(m_answer.data()), m_answerLength);
@@ -91,7 +132,7 @@ void VxNetwork::logFrame(MessageClass msgClass, MessageType type, const quint8* 
 
 int VxNetwork::transaction(const quint8* frame, int length)
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     m_answerLength = 0;
     if (!dongle()) {
         m_status = StatusNoDongle;
@@ -157,7 +198,7 @@ int VxNetwork::transaction(const quint8* frame, int length)
 
 int VxNetwork::chorus(const ChorusFrame& frame, bool readsAnswer)
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     int result = transaction(frame.data(), ChorusFrame::Length);
     if (result == StatusAnswer && readsAnswer) {
         if (m_answerLength != ChorusFrame::Length || m_answer[0] != ChorusFrame::StartByte)
@@ -171,7 +212,7 @@ int VxNetwork::chorus(const ChorusFrame& frame, bool readsAnswer)
 
 int VxNetwork::readGuid(quint16 skip, quint16 address, quint32& guid)
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     const int result = chorus(ChorusFrame::command(ChorusFrame::ReadGuid, skip, address), true);
     if (result == StatusAnswer)
         guid = quint32(m_answer[4]) << 24 | quint32(m_answer[5]) << 16 | quint32(m_answer[6]) << 8 | m_answer[7];
@@ -180,7 +221,7 @@ int VxNetwork::readGuid(quint16 skip, quint16 address, quint32& guid)
 
 int VxNetwork::readParameter(quint16 skip, quint16 address, quint16 number, quint16& value)
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     const int result = chorus(ChorusFrame::command(ChorusFrame::ReadParameter, skip, address, number, 0), true);
     if (result == StatusAnswer)
         value = quint16(m_answer[6] | (m_answer[7] << 8));
@@ -194,7 +235,7 @@ int VxNetwork::writeParameter(quint16 skip, quint16 address, quint16 number, qui
 
 int VxNetwork::findNextParameter(quint16 skip, quint16 address, quint16 number, quint16& next, quint16& type)
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     const int result = chorus(ChorusFrame::command(ChorusFrame::FindNext, skip, address, number, 0), true);
     if (result == StatusAnswer) {
         next = m_answer[4];
@@ -263,7 +304,7 @@ void VxNetwork::rdmRequest(quint64 uid, quint8 commandClass, quint16 pid, const 
 
 void VxNetwork::sendInternalPacket()
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     const QByteArray packet = m_internalPacket->bytes();
     if (packet.isEmpty())
         return;
@@ -272,7 +313,7 @@ void VxNetwork::sendInternalPacket()
 
 void VxNetwork::retrieveParameterList(quint16 skip, quint16 address)
 {
-    QMutexLocker lock(&mutex());
+    BusLocker lock(this);
     const QString where = QStringLiteral("(%1,%2)").arg(skip).arg(address);
     log(general::CHORUS, QStringLiteral("Starting parameter list retrieval ") + where, general::INFO);
 
@@ -305,9 +346,23 @@ void VxNetwork::rdmSearchAll()
 
 void VxNetwork::DMX_sendSetpoint()
 {
-    QMutexLocker lock(&mutex());
     if (!dongle())
         return;
+    // The frame announces itself, so that transactions of other threads
+    // let it have the bus next.
+    ++m_framesWaiting;
+    lockBus(false);
+    {
+        std::lock_guard<std::mutex> gate(m_frameGateMutex);
+        --m_framesWaiting;
+    }
+    m_framesGone.notify_all();
+    sendFrame();
+    unlockBus();
+}
+
+void VxNetwork::sendFrame()
+{
     const dmx::DMXSetpoint* universe0 = getSetpoint(0);
     if (!universe0)
         return;

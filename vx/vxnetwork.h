@@ -8,6 +8,8 @@
 
 #include <array>
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 
 namespace halvorn::general {
 class ByteData;
@@ -50,12 +52,15 @@ class VxDevice;
 // value.
 //
 // Locking: every transaction, the parameter list retrieval and the DMX
-// frame output (DMX_sendSetpoint, in the "DMX" thread) take the network's
-// recursive mutex, so they never interleave on the dongle. status(),
+// frame output (DMX_sendSetpoint, in the "DMX" thread) hold the bus (the
+// network's recursive mutex, through BusLocker), so they never interleave
+// on the dongle. A frame that is waiting for the bus goes before the next
+// transaction of another thread, so that back-to-back transactions (a
+// parameter search, a discovery) cannot hold the frames back. status(),
 // answer() and answerLength() belong to the last transaction: a caller
-// that reads them holds mutex() around the transaction and the reading
-// (DMX frames do not change them). The RDM builders' internal packet is
-// used the same way.
+// that reads them holds a BusLocker around the transaction and the
+// reading (DMX frames do not change them). The RDM builders' internal
+// packet is used the same way.
 //
 // The RDM source UID of the tool is 7ff0:54560001, a manufacturer ID from
 // the ESTA prototyping range 0x7FF0–0x7FFF (no registered manufacturer).
@@ -94,6 +99,27 @@ public:
         DmxBreakLengthParameter = 32,
         ChorusBreakLengthParameter = 33,
         RdmBreakLengthParameter = 35
+    };
+
+    // How long a transaction lets a waiting DMX frame go first, at most.
+    static constexpr int FrameWaitMs = 50;
+
+    // Holds the network's bus for a run of exchanges and the reading of
+    // their answers. A locker in a thread that does not hold the bus yet
+    // lets a DMX frame that waits for the bus through first (waiting at
+    // most FrameWaitMs); lockers nested in the same thread never wait.
+    class BusLocker
+    {
+    public:
+        explicit BusLocker(VxNetwork* network);
+        ~BusLocker();
+        BusLocker(const BusLocker&) = delete;
+        BusLocker& operator=(const BusLocker&) = delete;
+        void unlock();
+
+    private:
+        VxNetwork* m_network;
+        bool m_locked = false;
     };
 
     explicit VxNetwork(usb::USBDongle* dongle);
@@ -180,6 +206,12 @@ private:
     void logFrame(general::MessageClass msgClass, general::MessageType type, const quint8* frame, int length);
     // Waits (bounded) until the discovery task is not running any more.
     void stopRdmSearch();
+    // `yieldToFrames`: let a waiting DMX frame go first (not for the
+    // output thread itself, nor when this thread holds the bus already).
+    void lockBus(bool yieldToFrames);
+    void unlockBus();
+    // The set-point blocks of one frame, with the bus held.
+    void sendFrame();
 
     general::ByteData* m_internalPacket = nullptr; // owned
     VxDevice* m_broadcastDevice = nullptr;
@@ -192,6 +224,15 @@ private:
     int m_status = StatusNoAnswer;
     int m_answerLength = 0;
     std::array<quint8, MaxAnswerLength> m_answer{};
+
+    // Who holds the bus: the owner thread and its nesting depth (the depth
+    // is changed only by the owner, with the bus held).
+    std::atomic<Qt::HANDLE> m_busOwner{nullptr};
+    int m_busDepth = 0;
+    // DMX frames waiting for the bus; transactions wait on m_framesGone.
+    std::atomic<int> m_framesWaiting{0};
+    std::mutex m_frameGateMutex;
+    std::condition_variable m_framesGone;
 
     std::atomic<quint8> m_transactionNumber{0};
     quint8 m_messageCount = 0;

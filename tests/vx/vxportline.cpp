@@ -34,6 +34,7 @@ RecordingBackend::RecordingBackend(std::shared_ptr<sim::VirtualPortline> portlin
     : m_portline(std::move(portline))
 {
     m_frameTimes.reserve(1 << 16);
+    m_frameStartTimes.reserve(1 << 16);
 }
 
 void RecordingBackend::setRecordPackets(bool record)
@@ -59,6 +60,12 @@ std::vector<qint64> RecordingBackend::frameTimes() const
     return m_frameTimes;
 }
 
+std::vector<qint64> RecordingBackend::frameStartTimes() const
+{
+    QMutexLocker lock(&m_mutex);
+    return m_frameStartTimes;
+}
+
 int RecordingBackend::frameCount() const
 {
     QMutexLocker lock(&m_mutex);
@@ -70,12 +77,25 @@ void RecordingBackend::clear()
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
     m_frameTimes.clear();
+    m_frameStartTimes.clear();
 }
 
 void RecordingBackend::setReplyRewriter(std::function<QByteArray(const QByteArray&)> rewriter)
 {
     QMutexLocker lock(&m_mutex);
     m_rewriter = std::move(rewriter);
+}
+
+bool RecordingBackend::isLastBlockOfFrame(int channelCount, int blockNibble)
+{
+    // Block 0 comes last. Its high nibble is 0, or 1 with Chorus output on:
+    // then it is the packet after the last numbered block (or the only one).
+    const int lastNumbered = channelCount > 60 ? channelCount / 60 : 0;
+    bool last = blockNibble == 0;
+    if (blockNibble == 1)
+        last = lastNumbered == 0 || m_previousBlock == lastNumbered;
+    m_previousBlock = last ? 0 : blockNibble;
+    return last;
 }
 
 int RecordingBackend::getDeviceList(QList<usb::UsbDevice>& devices)
@@ -128,9 +148,16 @@ int RecordingBackend::bulkTransfer(usb::UsbHandle handle, unsigned char endpoint
 {
     if (endpoint == OutEndpoint && length > 0) {
         QMutexLocker lock(&m_mutex);
-        const bool blockZero = data[0] == SetpointCode && length > 2 && (data[2] & 0xE0) == 0;
-        if (blockZero)
-            m_frameTimes.push_back(nowNs());
+        if (data[0] == SetpointCode && length > 2) {
+            const qint64 now = nowNs();
+            if (!m_inFrame)
+                m_frameStartTimes.push_back(now);
+            m_inFrame = true;
+            if (isLastBlockOfFrame(data[1] | (data[2] & 0x0F) << 8, data[2] >> 4)) {
+                m_frameTimes.push_back(now);
+                m_inFrame = false;
+            }
+        }
         if (m_recordPackets)
             m_requests.append(QByteArray(reinterpret_cast<const char*>(data), length));
     }

@@ -41,8 +41,10 @@ public:
     // Requests sent with this command code (or all) since the last clear(),
     // in the order they were sent.
     QList<QByteArray> requests(int code) const;
-    // Nanoseconds (steady clock) at which each frame's block 0 went out.
+    // Nanoseconds (steady clock) at which each frame's block 0 (its last
+    // packet) went out, and at which its first packet went out.
     std::vector<qint64> frameTimes() const;
+    std::vector<qint64> frameStartTimes() const;
     int frameCount() const;
     void clear();
     // Rewrites every reply the dongle sends back (what the host then reads
@@ -62,11 +64,17 @@ public:
                      int* transferred, unsigned int timeoutMs) override;
 
 private:
+    // Follows the blocks of the frames as they go out; m_mutex held.
+    bool isLastBlockOfFrame(int channelCount, int blockNibble);
+
     std::shared_ptr<halvorn::sim::VirtualPortline> m_portline;
     mutable QMutex m_mutex;
+    int m_previousBlock = 0;           // guarded by m_mutex
     bool m_recordPackets = false;      // guarded by m_mutex
     QList<QByteArray> m_requests;      // guarded by m_mutex
     std::vector<qint64> m_frameTimes;  // guarded by m_mutex
+    std::vector<qint64> m_frameStartTimes; // guarded by m_mutex
+    bool m_inFrame = false;            // guarded by m_mutex
     std::function<QByteArray(const QByteArray&)> m_rewriter; // guarded by m_mutex
 };
 
