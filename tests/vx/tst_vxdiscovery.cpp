@@ -9,6 +9,7 @@
 #include "general/taskscheduler.h"
 #include "sim/simdongle.h"
 #include "sim/simdriver.h"
+#include "tests/support/recordingmenubuilder.h"
 #include "tests/vx/vxportline.h"
 #include "vx/chbinsearch.h"
 #include "vx/rdmbinsearch.h"
@@ -138,6 +139,7 @@ private Q_SLOTS:
     void devicesTakeOnlyTheirOwnParameters();
     void toolParametersChangeTheAddressing();
     void zeroStartAddressAndChannelCountAreIgnored();
+    void networkMenuOffersBothSearches();
 };
 
 void TestVxDiscovery::initTestCase()
@@ -561,5 +563,27 @@ void TestVxDiscovery::zeroStartAddressAndChannelCountAreIgnored()
     QCOMPARE(portline.network()->toString(), QStringLiteral("VxNetwork (%1)").arg(portline.network()->id()));
 }
 
-QTEST_GUILESS_MAIN(TestVxDiscovery)
+void TestVxDiscovery::networkMenuOffersBothSearches()
+{
+    VxPortline portline;
+    QVERIFY(portline.start());
+    VxNetwork* network = portline.network();
+    QPointer<general::Task> chorusSearch;
+    {
+        test::RecordingMenuBuilder menu;
+        network->populateMenu(menu);
+        const QStringList texts = menu.texts();
+        QVERIFY(texts.size() >= 3);
+        QCOMPARE(texts.mid(texts.size() - 3), (QStringList{"-", "RDM Search all", "Chorus Search all"}));
+        const auto& entries = menu.entries();
+        QCOMPARE(entries[entries.size() - 2].task, network->rdmSearch());
+        chorusSearch = entries.back().task;
+        QVERIFY(qobject_cast<vx::CHBinSearch*>(chorusSearch.data()));
+    }
+    // The Chorus search made for the menu goes with it; the RDM search stays.
+    QVERIFY(chorusSearch.isNull());
+    QVERIFY(network->rdmSearch());
+}
+
+QTEST_MAIN(TestVxDiscovery)
 #include "tst_vxdiscovery.moc"
