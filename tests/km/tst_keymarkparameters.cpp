@@ -70,7 +70,6 @@ private Q_SLOTS:
     void ampwiseChips_data();
     void ampwiseChips();
     void writeOnlyDongleWritesButCannotRead();
-    void missingTagFailsReadsAndKeepsValues();
 };
 
 void TestKeymarkParameters::currentsReadAndWrite_data()
@@ -188,22 +187,6 @@ void TestKeymarkParameters::writeOnlyDongleWritesButCannotRead()
     int value = -1;
     QVERIFY(!rig.read(NtcTemperature, value));
     QVERIFY(!rig.read(km::currentSourceParameter(0), value));
-}
-
-void TestKeymarkParameters::missingTagFailsReadsAndKeepsValues()
-{
-    KeymarkRig rig;
-    rig.withPort([](SimKeymarkPort& port) { port.insertTag(driverOnBench()); });
-    QVERIFY(rig.start());
-    int value = -1;
-    QVERIFY(rig.read(NtcTemperature, value));
-    rig.withPort([](SimKeymarkPort& port) { port.setTagPresent(false); });
-    general::Parameter* ntc = rig.device()->findParameter(NtcTemperature);
-    QVERIFY(!ntc->update(true));
-    QCOMPARE(ntc->storedValue(), 85);
-    QCOMPARE(ntc->readState(), int(general::Parameter::ReadFailed));
-    QVERIFY(!rig.read(km::currentSourceParameter(1), value));
-    QVERIFY(!rig.read(DimmingCurve, value));
 }
 
 QTEST_GUILESS_MAIN(TestKeymarkParameters)
