@@ -41,6 +41,8 @@ private Q_SLOTS:
     void equipmentVariants_data();
     void equipmentVariants();
     void dmxSendKeepsTheFramePeriod();
+    void selectsTheDongleByIndex();
+    void unusableInstallationIsAUsageError();
 };
 
 void TestCliCommands::usageErrorsNameTheArgument_data()
@@ -83,6 +85,7 @@ void TestCliCommands::usageErrorsNameTheArgument_data()
     QTest::newRow("save without simulate") << QStringList{"--save-simulation", "x.json", "info"} << "--save-simulation needs --simulate";
     QTest::newRow("snapshot device")      << QStringList{"snapshot", "save", "lamp"}           << "DEVICE \"lamp\"";
     QTest::newRow("snapshot file")        << QStringList{"--simulate", "snapshot", "restore", "/nonexistent/x.json"} << "FILE cannot open";
+    QTest::newRow("log file unwritable")  << QStringList{"--simulate", "--log-file", "/nonexistent/x.log", "info"} << "--log-file: cannot open";
 }
 
 void TestCliCommands::usageErrorsNameTheArgument()
@@ -335,6 +338,14 @@ void TestCliCommands::equipmentVariants_data()
                                                << QVariantMap{{"#gear", 1}, {"gear[0].shortAddress", 5}} << QString();
     QTest::newRow("no Chorus") << QByteArray(R"("capabilities": "0x007D")") << QStringList{"dmx", "discover"} << 1
                                << QVariantMap{} << "does not support command/reply traffic";
+    QTest::newRow("write-only dongle, level without curve")
+        << QByteArray(R"("capabilities": "0x003F")") << QStringList{"keymark", "write", "--min-level", "10"} << 2
+        << QVariantMap{{"status", "usage-error"}} << "--min-level needs --curve";
+    QTest::newRow("old firmware") << QByteArray(R"("answersVersionRead": false)") << QStringList{"info"} << 0
+                                  << QVariantMap{{"dongle.version", "< 4.0"}, {"dongle.versionKnown", false},
+                                                 {"dongle.capabilities.dmx", true}, {"dongle.capabilities.dali", false},
+                                                 {"#dongle.parameters", 1}}
+                                  << QString();
 }
 
 void TestCliCommands::equipmentVariants()
@@ -366,6 +377,31 @@ void TestCliCommands::dmxSendKeepsTheFramePeriod()
     QCOMPARE(clitest::at(result.json, QStringLiteral("frames")).toInt(), 6);
     QCOMPARE(clitest::at(result.json, QStringLiteral("intervalMs")).toInt(), 50);
     QVERIFY2(result.elapsedMs >= 250, qPrintable(result.describe()));
+}
+
+void TestCliCommands::selectsTheDongleByIndex()
+{
+    QTemporaryDir dir;
+    const QString file = clitest::writeFile(dir, QStringLiteral("two.json"),
+                                            R"({"dongles": [{"name": "Bench A"}, {"name": "Bench B", "firmwareVersion": 6}]})");
+    for (int index : {1, 2}) {
+        const CliRun result = clitest::run({QStringLiteral("--simulate=") + file, QStringLiteral("--json"),
+                                            QStringLiteral("--dongle"), QString::number(index), QStringLiteral("info")});
+        QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
+        const QString problems = clitest::mismatches(
+            result.json, {{"dongleIndex", index}, {"dongle.index", index}, {"dongle.version", index == 1 ? "5.0" : "6.0"}});
+        QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + result.describe()));
+    }
+}
+
+void TestCliCommands::unusableInstallationIsAUsageError()
+{
+    QTemporaryDir dir;
+    const QString file = clitest::writeFile(dir, QStringLiteral("broken.json"), "{\n\"dongles\": [\n{\"capabilities\": 7x}]}");
+    const CliRun result = clitest::run({QStringLiteral("--simulate=") + file, QStringLiteral("info")});
+    QVERIFY2(result.finished && result.exitCode == 2, qPrintable(result.describe()));
+    QVERIFY2(QString::fromLocal8Bit(result.err).contains(QStringLiteral("simulation not started")), qPrintable(result.describe()));
+    QVERIFY2(QString::fromLocal8Bit(result.err).contains(QStringLiteral("line 3")), qPrintable(result.describe()));
 }
 
 QTEST_GUILESS_MAIN(TestCliCommands)

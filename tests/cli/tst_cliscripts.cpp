@@ -5,6 +5,7 @@
 
 #include "clitest.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -45,6 +46,41 @@ QStringList chorusWrites(const QString& logPath)
     return clitest::logLines(logPath).filter(QRegularExpression(QStringLiteral(R"(\[SEND \] CHORUS .*CH_EC_WRP)")));
 }
 
+struct Interrupted
+{
+    int exitCode = -1;
+    QJsonObject json;
+    QString err;
+};
+
+// Starts tivaro-cli, waits until its log shows `marker`, sends SIGINT and
+// waits (bounded) for it to end.
+Interrupted interruptWhenLogged(const QStringList& arguments, const QString& log, const QString& marker)
+{
+    Interrupted result;
+    QProcess process;
+    process.start(QStringLiteral(TIVARO_CLI_PROGRAM),
+                  QStringList{QStringLiteral("--json"), QStringLiteral("--log-file"), log} + arguments);
+    if (!process.waitForStarted(10000))
+        return result;
+    QElapsedTimer clock;
+    clock.start();
+    while (clitest::logLines(log).filter(marker).isEmpty() && process.state() == QProcess::Running
+           && clock.elapsed() < 30000)
+        process.waitForFinished(20);
+    if (process.state() == QProcess::Running)
+        ::kill(pid_t(process.processId()), SIGINT);
+    if (!process.waitForFinished(10000)) {
+        process.kill();
+        process.waitForFinished(5000);
+        return result;
+    }
+    result.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    result.json = QJsonDocument::fromJson(process.readAllStandardOutput()).object();
+    result.err = QString::fromLocal8Bit(process.readAllStandardError());
+    return result;
+}
+
 } // namespace
 
 class TestCliScripts : public QObject
@@ -57,10 +93,12 @@ private Q_SLOTS:
     void keymarkSettingsWrittenAreReadNextTime();
     void snapshotRestoreWritesExactlyTheDifferences();
     void snapshotDryRunWritesNothing();
+    void snapshotSkipsWhatItCannotWrite();
     void snapshotRefusesAnotherDevice_data();
     void snapshotRefusesAnotherDevice();
     void daliSnapshotRestoresGearSettings();
     void interruptDuringCommissioningReportsWhatWasFound();
+    void interruptDuringDiscoveryReportsWhatWasFound();
     void verboseLogsToStandardErrorOnly();
 
 private:
@@ -112,6 +150,17 @@ void TestCliScripts::scriptCommissionsThenSetsEveryLevel()
         QVERIFY2(shortAddress.exitCode == 0, qPrintable(shortAddress.describe()));
         QCOMPARE(clitest::at(shortAddress.json, QStringLiteral("parameter.value")).toInt(), address);
     }
+
+    // Readdressing one gear: the next scan finds it at its new address.
+    const CliRun moved = cli({QStringLiteral("dali"), QStringLiteral("set"), QStringLiteral("3"), QStringLiteral("7"),
+                              QStringLiteral("10")});
+    QVERIFY2(moved.exitCode == 0, qPrintable(moved.describe()));
+    QVERIFY(clitest::at(moved.json, QStringLiteral("warnings[0]")).toString().contains(QStringLiteral("new short address")));
+    const CliRun rescanned = cli({QStringLiteral("dali"), QStringLiteral("scan")});
+    QList<int> after;
+    for (const QJsonValue gear : rescanned.json.value(QStringLiteral("gear")).toArray())
+        after.append(gear.toObject().value(QStringLiteral("shortAddress")).toInt());
+    QCOMPARE(after, (QList<int>{0, 1, 2, 10}));
 }
 
 void TestCliScripts::keymarkSettingsWrittenAreReadNextTime()
@@ -181,6 +230,29 @@ void TestCliScripts::snapshotDryRunWritesNothing()
     QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + result.describe()));
     QVERIFY(chorusWrites(log).isEmpty());
     QVERIFY(!clitest::logLines(log).isEmpty());
+}
+
+void TestCliScripts::snapshotSkipsWhatItCannotWrite()
+{
+    // 2000 is beyond the range the driver gives parameter 9 (0..1023).
+    const QString file = clitest::writeFile(m_dir, QStringLiteral("range.json"), edited(m_driverSnapshot, {{9, 2000}}));
+    const QString log = m_dir.filePath(QStringLiteral("range.log"));
+    const CliRun result = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--json"), QStringLiteral("--log-file"),
+                                        log, QStringLiteral("snapshot"), QStringLiteral("restore"), file});
+    QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
+    const QString problems = clitest::mismatches(
+        result.json, {{"#differences", 1}, {"differences[0].action", "skipped-out-of-range"}, {"written", 0}});
+    QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + result.describe()));
+    QVERIFY(chorusWrites(log).isEmpty());
+
+    // The driver the file names is not there.
+    const QString absent = clitest::writeFile(m_dir, QStringLiteral("absent.json"),
+                                              edited(m_driverSnapshot, {{9, 700}}, {{"lid", 9}}));
+    const CliRun missing = clitest::run({QStringLiteral("--simulate"), QStringLiteral("snapshot"),
+                                         QStringLiteral("restore"), absent});
+    QCOMPARE(missing.exitCode, 1);
+    QVERIFY2(QString::fromLocal8Bit(missing.err).contains(QStringLiteral("no driver answers as driver LID 9")),
+             qPrintable(missing.describe()));
 }
 
 void TestCliScripts::snapshotRefusesAnotherDevice_data()
@@ -264,35 +336,33 @@ void TestCliScripts::interruptDuringCommissioningReportsWhatWasFound()
         m_dir, QStringLiteral("slow.json"),
         R"("dali": {"powered": true, "timing": "realistic", "randomGear": 12, "seed": 5})",
         R"("usbLatencyUs": 1000)");
-    const QString log = m_dir.filePath(QStringLiteral("interrupted.log"));
-    QProcess process;
-    process.start(QStringLiteral(TIVARO_CLI_PROGRAM),
-                  {QStringLiteral("--simulate=") + installation, QStringLiteral("--json"), QStringLiteral("--log-file"),
-                   log, QStringLiteral("dali"), QStringLiteral("commission"), QStringLiteral("--all")});
-    QVERIFY(process.waitForStarted(10000));
-    // Interrupt once the first gear has its short address.
-    QTRY_VERIFY_WITH_TIMEOUT(
-        !clitest::logLines(log).filter(QStringLiteral("Programmed short address verified")).isEmpty(), 30000);
-    QCOMPARE(process.state(), QProcess::Running);
-    ::kill(pid_t(process.processId()), SIGINT);
-    const bool finished = process.waitForFinished(10000);
-    if (!finished)
-        process.kill();
-    QVERIFY(finished);
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 130);
-
-    QJsonParseError error;
-    const QJsonObject result = QJsonDocument::fromJson(process.readAllStandardOutput(), &error).object();
-    QCOMPARE(error.error, QJsonParseError::NoError);
-    QCOMPARE(result.value(QStringLiteral("status")).toString(), QStringLiteral("interrupted"));
-    QCOMPARE(result.value(QStringLiteral("exitCode")).toInt(), 130);
-    const int addressed = clitest::at(result, QStringLiteral("#addressed")).toInt();
+    const Interrupted result = interruptWhenLogged(
+        {QStringLiteral("--simulate=") + installation, QStringLiteral("dali"), QStringLiteral("commission"),
+         QStringLiteral("--all")},
+        m_dir.filePath(QStringLiteral("commission.log")), QStringLiteral("Programmed short address verified"));
+    QVERIFY2(result.exitCode == 130, qPrintable(result.err.right(2000)));
+    QCOMPARE(result.json.value(QStringLiteral("status")).toString(), QStringLiteral("interrupted"));
+    QCOMPARE(result.json.value(QStringLiteral("exitCode")).toInt(), 130);
+    const int addressed = clitest::at(result.json, QStringLiteral("#addressed")).toInt();
     QVERIFY2(addressed >= 1 && addressed < 12, qPrintable(QString::number(addressed)));
     // What was found is what the gear now hold: consecutive addresses from 0.
-    QCOMPARE(clitest::at(result, QStringLiteral("addressed[0].shortAddress")).toInt(), 0);
-    QCOMPARE(clitest::at(result, QStringLiteral("#gear")).toInt(), addressed);
-    QVERIFY(QString::fromLocal8Bit(process.readAllStandardError()).contains(QStringLiteral("interrupted")));
+    QCOMPARE(clitest::at(result.json, QStringLiteral("addressed[0].shortAddress")).toInt(), 0);
+    QCOMPARE(clitest::at(result.json, QStringLiteral("#gear")).toInt(), addressed);
+    QVERIFY(result.err.contains(QStringLiteral("dali commission: interrupted")));
+}
+
+void TestCliScripts::interruptDuringDiscoveryReportsWhatWasFound()
+{
+    const QString installation = clitest::installation(
+        m_dir, QStringLiteral("line.json"), R"("dmx": {"random": {"count": 30, "seed": 3}})", R"("usbLatencyUs": 1000)");
+    const Interrupted result = interruptWhenLogged(
+        {QStringLiteral("--simulate=") + installation, QStringLiteral("dmx"), QStringLiteral("discover")},
+        m_dir.filePath(QStringLiteral("discover.log")), QStringLiteral("Address found ["));
+    QVERIFY2(result.exitCode == 130, qPrintable(result.err.right(2000)));
+    QCOMPARE(result.json.value(QStringLiteral("status")).toString(), QStringLiteral("interrupted"));
+    const int found = clitest::at(result.json, QStringLiteral("#drivers")).toInt();
+    QVERIFY2(found >= 1 && found < 30, qPrintable(QString::number(found)));
+    QCOMPARE(clitest::at(result.json, QStringLiteral("drivers[0].lid")).toInt(), 1);
 }
 
 void TestCliScripts::verboseLogsToStandardErrorOnly()
