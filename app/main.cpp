@@ -1,10 +1,13 @@
 #include "app/myapplication.h"
+#include "app/screenshotter.h"
 #include "app/startupoptions.h"
 #include "app/tivaromainwindow.h"
 
 #include "general/logfilewriter.h"
 
+#include <QSettings>
 #include <QStringList>
+#include <QTemporaryDir>
 
 #include <cstdio>
 #include <memory>
@@ -48,7 +51,20 @@ int main(int argc, char* argv[])
     app.setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black }"));
     app.setApplicationVersion(QStringLiteral(TIVARO_VERSION));
 
+    // Screenshots show the window as a new user sees it, whatever this
+    // user's saved layout.
+    std::unique_ptr<QTemporaryDir> freshSettings;
+    if (!options.screenshotDir.isEmpty()) {
+        freshSettings = std::make_unique<QTemporaryDir>();
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, freshSettings->path());
+    }
+
     TivaroMainWindow window;
     window.show();
+    std::unique_ptr<halvorn::Screenshotter> screenshotter;
+    if (!options.screenshotDir.isEmpty()) {
+        screenshotter = std::make_unique<halvorn::Screenshotter>(&window, options.screenshotDir);
+        screenshotter->start();
+    }
     return app.exec();
 }

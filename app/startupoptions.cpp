@@ -47,8 +47,13 @@ StartupOptions StartupOptions::parse(const QStringList& arguments)
         kSimulateOption,
         QStringLiteral("Run on the virtual Portline instead of a real dongle; --simulate=<file> "
                        "reads the simulated equipment from <file>."));
+    QCommandLineOption screenshotOption(QStringLiteral("screenshot"),
+                                        QStringLiteral("Save screenshots of the tool at work into <dir>."),
+                                        QStringLiteral("dir"));
+    screenshotOption.setFlags(QCommandLineOption::HiddenFromHelp);
     parser.addOption(logFileOption);
     parser.addOption(simulateOption);
+    parser.addOption(screenshotOption);
 
     StartupOptions options;
     QString simulationFile;
@@ -87,5 +92,13 @@ StartupOptions StartupOptions::parse(const QStringList& arguments)
     options.simulate = parser.isSet(simulateOption);
     if (options.simulate)
         options.simulationFile = simulationFile;
+    if (parser.isSet(screenshotOption)) {
+        options.screenshotDir = parser.value(screenshotOption);
+        if (options.screenshotDir.isEmpty() || !options.simulate) {
+            options.action = Action::Fail;
+            options.message = QStringLiteral("--screenshot needs a folder and --simulate.\n");
+            return options;
+        }
+    }
     return options;
 }

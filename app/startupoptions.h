@@ -5,7 +5,7 @@
 
 // The command line of the program:
 //
-//   tivaro [--log-file FILE] [--simulate[=FILE]]
+//   tivaro [--log-file FILE] [--simulate[=FILE]] [--screenshot DIR]
 //   tivaro --help | --version
 //
 // Parsed before the application object exists, so that --help and --version
@@ -22,6 +22,9 @@ struct StartupOptions
     // described in `simulationFile` (empty: the default set-up).
     bool simulate = false;
     QString simulationFile;
+    // Hidden: drive the window through the tool's work and save screenshots
+    // into this folder, then quit (needs --simulate).
+    QString screenshotDir;
     // The text to print for ShowHelp, ShowVersion and Fail.
     QString message;
 
