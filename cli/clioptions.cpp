@@ -299,7 +299,8 @@ const CommandSpec Commands[] = {
     {"dali commission", CliCommand::DaliCommission, "dali commission --all | --new",
      "Random-address commissioning: gives gear the next free short addresses.",
      "--all  re-address all gear (\"Search all devices\"), starting at 0\n"
-     "--new  address only gear without a short address (\"Search new devices\")\n"
+     "--new  address only gear without a short address (\"Search new devices\"), with the first\n"
+     "       addresses that no gear on the bus answers to (short addresses are scanned first)\n"
      "Ctrl-C stops the search; the gear addressed so far are reported (exit status 130).",
      [](CommandArguments& args, CliCommand& command) {
          args.allowOptions({"all", "new"});

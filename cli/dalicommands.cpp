@@ -156,6 +156,17 @@ CommandResult DaliCommands::commission(CliSession& session, const CliCommand& co
     if (!search)
         return CommandResult::failure(ExitBusFailure, QStringLiteral("the DALI network has no commissioning search"));
 
+    // The new gear get the first short addresses that no device in the tree
+    // has; the tree of a fresh run is empty, so it learns first which
+    // addresses the bus already uses (as a user of the window scans first).
+    if (command.newOnly && !session.runTask(network->searchTask(DaliNetwork::SearchShortAddresses))) {
+        CommandResult interrupted;
+        interrupted.data.insert(QStringLiteral("mode"), QStringLiteral("new"));
+        interrupted.data.insert(QStringLiteral("addressed"), QJsonArray());
+        interrupted.data.insert(QStringLiteral("gear"), gearJson(gearOf(network)));
+        return interrupted;
+    }
+
     QList<QPointer<general::Device>> found;
     const QMetaObject::Connection tracking =
         QObject::connect(network, &general::Network::deviceFound, &session, [&](general::Device* device) {

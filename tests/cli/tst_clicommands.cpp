@@ -336,6 +336,12 @@ void TestCliCommands::equipmentVariants_data()
     QTest::newRow("gear with a short address") << QByteArray(R"("dali": {"powered": true, "gear": [{"short": 5}]})")
                                                << QStringList{"dali", "scan"} << 0
                                                << QVariantMap{{"#gear", 1}, {"gear[0].shortAddress", 5}} << QString();
+    QTest::newRow("new gear beside addressed gear")
+        << QByteArray(R"("dali": {"powered": true, "gear": [{"short": 0}, {"short": 1}], "randomGear": 2})")
+        << QStringList{"dali", "commission", "--new"} << 0
+        << QVariantMap{{"#addressed", 2}, {"addressed[0].shortAddress", 2}, {"addressed[1].shortAddress", 3},
+                       {"#gear", 4}, {"gear[0].shortAddress", 0}}
+        << QString();
     QTest::newRow("no Chorus") << QByteArray(R"("capabilities": "0x007D")") << QStringList{"dmx", "discover"} << 1
                                << QVariantMap{} << "does not support command/reply traffic";
     QTest::newRow("write-only dongle, level without curve")
