@@ -11,6 +11,7 @@
 #include "usb/usbdongle.h"
 
 #include <QJsonArray>
+#include <QMutexLocker>
 #include <QPointer>
 
 #include <algorithm>
@@ -75,6 +76,14 @@ general::Parameter* definition(DaliNetwork* network, uint number)
 {
     general::Device* broadcast = network->findDevice(DaliNetwork::BroadcastDeviceAddress);
     return broadcast ? broadcast->findParameter(number) : nullptr;
+}
+
+// Whether gear answers QUERY CONTROL GEAR at a short address.
+bool addressTaken(DaliNetwork* network, int shortAddress)
+{
+    QMutexLocker locker(&network->mutex());
+    network->sendShortCommand(shortAddress, DaliNetwork::QueryControlGear, 1);
+    return network->hasAnswer();
 }
 
 CommandResult undefinedParameter(uint number)
@@ -242,8 +251,17 @@ CommandResult DaliCommands::set(CliSession& session, const CliCommand& command)
     // Several gear answer a broadcast read at once; a new short address
     // moves the gear away from the device that would read it back.
     const bool readBack = command.target.kind == DaliTarget::Short && command.number != ShortAddressParameter;
+    const bool readdress = command.number == ShortAddressParameter && command.value <= uint(DaliNetwork::HighestShortAddress)
+                           && !(command.target.kind == DaliTarget::Short && command.value == uint(command.target.address));
     CommandResult result;
     session.run(QStringLiteral("Write DALI parameter"), [&](FunctionTask&) {
+        // Two gear with one short address cannot be told apart any more.
+        if (readdress && addressTaken(network, int(command.value))) {
+            result = CommandResult::failure(
+                ExitBusFailure, QStringLiteral("short address %1 is taken: gear answers there; nothing was written")
+                                    .arg(command.value));
+            return;
+        }
         DaliDevice* gear = device(network, command.target);
         general::Parameter* parameter = gear ? gear->findParameter(command.number) : nullptr;
         if (!parameter) {

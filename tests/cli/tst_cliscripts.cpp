@@ -151,7 +151,13 @@ void TestCliScripts::scriptCommissionsThenSetsEveryLevel()
         QCOMPARE(clitest::at(shortAddress.json, QStringLiteral("parameter.value")).toInt(), address);
     }
 
-    // Readdressing one gear: the next scan finds it at its new address.
+    // Readdressing one gear: never onto gear that is there already; the
+    // next scan finds it at its new address.
+    const CliRun taken = cli({QStringLiteral("dali"), QStringLiteral("set"), QStringLiteral("3"), QStringLiteral("7"),
+                              QStringLiteral("1")});
+    QCOMPARE(taken.exitCode, 1);
+    QVERIFY2(taken.json.value(QStringLiteral("error")).toString().contains(QStringLiteral("short address 1 is taken")),
+             qPrintable(taken.describe()));
     const CliRun moved = cli({QStringLiteral("dali"), QStringLiteral("set"), QStringLiteral("3"), QStringLiteral("7"),
                               QStringLiteral("10")});
     QVERIFY2(moved.exitCode == 0, qPrintable(moved.describe()));
