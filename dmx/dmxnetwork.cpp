@@ -56,7 +56,10 @@ DMXNetwork::DMXNetwork(general::TreeNode* parent)
 
 DMXNetwork::~DMXNetwork()
 {
+    // Nothing may use the buffers while they go: neither a frame nor a
+    // channel or input in the network's thread.
     shutdownOutput();
+    stopNetworkThread();
     for (DMXSetpoint* setpoint : m_setpoints)
         delete setpoint;
     m_setpoints.clear();

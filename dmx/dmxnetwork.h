@@ -33,9 +33,10 @@ class DMXSetpoint;
 // The network holds exactly one universe: getSetpoint() returns nullptr for
 // any other universe number, and callers check.
 //
-// Destruction stops the timer and joins the output thread before anything
-// else goes; subclasses whose DMX_sendSetpoint() uses their own members
-// call shutdownOutput() first thing in their destructor.
+// Destruction stops the timer and joins the output thread, then the
+// network's thread, before anything else goes; subclasses whose
+// DMX_sendSetpoint() uses their own members call shutdownOutput() first
+// thing in their destructor.
 class DMXNetwork : public general::Network
 {
     Q_OBJECT

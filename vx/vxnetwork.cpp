@@ -61,9 +61,11 @@ VxNetwork::VxNetwork(usb::USBDongle* dongle)
 
 VxNetwork::~VxNetwork()
 {
-    // No frame may be sent through members that are going.
-    shutdownOutput();
+    // Nothing may run on members that are going: the discovery, a frame,
+    // or anything queued in the network's thread.
     stopRdmSearch();
+    shutdownOutput();
+    stopNetworkThread();
     delete m_rdmSearch;
     m_rdmSearch = nullptr;
     delete m_internalPacket;
