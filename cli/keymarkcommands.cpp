@@ -2,6 +2,7 @@
 
 #include "cli/clioutput.h"
 #include "cli/clisession.h"
+#include "cli/functiontask.h"
 #include "cli/numbers.h"
 #include "cli/parameteraccess.h"
 #include "cli/parameterreport.h"
@@ -64,6 +65,87 @@ int readValue(KeymarkNetwork* network, uint number)
 QJsonValue optionalInt(int value)
 {
     return ParameterReport::jsonValue(value);
+}
+
+// One parameter value a `keymark write` sends.
+struct Change
+{
+    QString setting;
+    uint number;
+    uint value;
+};
+
+struct Applied
+{
+    QJsonArray written;
+    QStringList lines;
+    int failures = 0;
+};
+
+// The sources asked for that the driver's Ampwise chips do not provide.
+QStringList missingSources(KeymarkNetwork* network, const KeymarkSettings& settings)
+{
+    QStringList missing;
+    const KeymarkCommands::Ampwise ampwise = KeymarkCommands::checkAmpwise(network);
+    for (int source = 0; source < KeymarkParameter::CurrentSourceCount; ++source)
+        if (settings.currentsMa[size_t(source)] && !ampwise.available[size_t(source)])
+            missing.append(QString::number(source + 1));
+    return missing;
+}
+
+// The values to write, in the form's order: currents, curve, minimum level
+// (converted on the new curve, or on the tag's), NTC temperature.
+QList<Change> planChanges(KeymarkNetwork* network, const KeymarkSettings& settings, bool canRead)
+{
+    QList<Change> changes;
+    for (int source = 0; source < KeymarkParameter::CurrentSourceCount; ++source)
+        if (const std::optional<int> current = settings.currentsMa[size_t(source)])
+            changes.append({QStringLiteral("current%1").arg(source + 1), km::currentSourceParameter(source), uint(*current)});
+    int curveIndex = LogarithmicCurveIndex;
+    if (settings.curve) {
+        const bool linear = *settings.curve == KeymarkSettings::Curve::Linear;
+        curveIndex = linear ? LinearCurveIndex : LogarithmicCurveIndex;
+        changes.append({QStringLiteral("curve"), KeymarkParameter::DimmingCurve, linear ? 1u : 0u});
+    } else if (settings.minLevelPercent && canRead) {
+        openSession(network);
+        curveIndex = curveIndexOf(readValue(network, KeymarkParameter::DimmingCurve));
+    }
+    if (settings.minLevelPercent)
+        changes.append({QStringLiteral("minLevel"), KeymarkParameter::MinLevel,
+                        uint(km::PercToDALI(*settings.minLevelPercent, curveIndex))});
+    if (settings.ntcCelsius)
+        changes.append({QStringLiteral("ntc"), KeymarkParameter::NtcTemperature, uint(*settings.ntcCelsius)});
+    return changes;
+}
+
+// Writes the values (read back when the dongle can read). Call in a task.
+Applied applyChanges(KeymarkNetwork* network, const QList<Change>& changes, bool canRead, FunctionTask& task)
+{
+    Applied applied;
+    if (canRead)
+        openSession(network);
+    for (const Change& change : changes) {
+        if (task.isAborted())
+            break;
+        general::Parameter* parameter = tagParameter(network, change.number);
+        if (!parameter) {
+            ++applied.failures;
+            applied.lines.append(QStringLiteral("%1: no parameter %2 on the tag's device")
+                                     .arg(change.setting, ParameterReport::numberText(change.number)));
+            continue;
+        }
+        // A dongle that cannot read gets the session write before each value, as the form does.
+        if (!canRead)
+            openSession(network);
+        const ParameterAccess::WriteOutcome outcome = ParameterAccess::write(parameter, change.value, canRead);
+        const CommandResult one = ParameterAccess::writeResult(parameter, change.value, outcome, QStringLiteral("Keymark"));
+        QJsonObject entry = one.data;
+        entry.insert(QStringLiteral("setting"), change.setting);
+        applied.written.append(entry);
+        applied.failures += one.failed() ? 1 : 0;
+        applied.lines.append(one.failed() ? one.error : one.text.trimmed());
+    }
+    return applied;
 }
 
 } // namespace
@@ -219,88 +301,31 @@ CommandResult KeymarkCommands::write(CliSession& session, const CliCommand& comm
         }
     }
 
-    // One row per parameter written, in the form's order.
-    struct Change
-    {
-        QString setting;
-        uint number;
-        uint value;
-    };
-    QList<Change> changes;
     QStringList missing;
-    QJsonArray written;
-    int failures = 0;
-    QStringList lines;
+    QList<Change> changes;
+    Applied applied;
     session.run(QStringLiteral("Write Keymark settings"), [&](FunctionTask& task) {
         // Sources that the driver does not have are refused before anything is written.
-        if (canRead) {
-            const Ampwise ampwise = checkAmpwise(network);
-            for (int source = 0; source < KeymarkParameter::CurrentSourceCount; ++source)
-                if (settings.currentsMa[size_t(source)] && !ampwise.available[size_t(source)])
-                    missing.append(QString::number(source + 1));
-            if (!missing.isEmpty())
-                return;
-        }
-        for (int source = 0; source < KeymarkParameter::CurrentSourceCount; ++source)
-            if (const std::optional<int> current = settings.currentsMa[size_t(source)])
-                changes.append({QStringLiteral("current%1").arg(source + 1), km::currentSourceParameter(source),
-                                uint(*current)});
-        int curveIndex = LogarithmicCurveIndex;
-        if (settings.curve) {
-            const bool linear = *settings.curve == KeymarkSettings::Curve::Linear;
-            curveIndex = linear ? LinearCurveIndex : LogarithmicCurveIndex;
-            changes.append({QStringLiteral("curve"), KeymarkParameter::DimmingCurve, linear ? 1u : 0u});
-        } else if (settings.minLevelPercent) {
-            openSession(network);
-            curveIndex = curveIndexOf(readValue(network, KeymarkParameter::DimmingCurve));
-        }
-        if (settings.minLevelPercent)
-            changes.append({QStringLiteral("minLevel"), KeymarkParameter::MinLevel,
-                            uint(km::PercToDALI(*settings.minLevelPercent, curveIndex))});
-        if (settings.ntcCelsius)
-            changes.append({QStringLiteral("ntc"), KeymarkParameter::NtcTemperature, uint(*settings.ntcCelsius)});
-
         if (canRead)
-            openSession(network);
-        for (const Change& change : changes) {
-            if (task.isAborted())
-                break;
-            general::Parameter* parameter = tagParameter(network, change.number);
-            if (!parameter) {
-                ++failures;
-                lines.append(QStringLiteral("%1: no parameter %2 on the tag's device")
-                                 .arg(change.setting, ParameterReport::numberText(change.number)));
-                continue;
-            }
-            // A dongle that cannot read gets the session write before each value.
-            if (!canRead)
-                openSession(network);
-            const ParameterAccess::WriteOutcome outcome = ParameterAccess::write(parameter, change.value, canRead);
-            const CommandResult one = ParameterAccess::writeResult(parameter, change.value, outcome, QStringLiteral("Keymark"));
-            QJsonObject entry = one.data;
-            entry.insert(QStringLiteral("setting"), change.setting);
-            written.append(entry);
-            if (one.failed()) {
-                ++failures;
-                lines.append(one.error);
-            } else {
-                lines.append(one.text.trimmed());
-            }
-        }
+            missing = missingSources(network, settings);
+        if (!missing.isEmpty())
+            return;
+        changes = planChanges(network, settings, canRead);
+        applied = applyChanges(network, changes, canRead, task);
     });
     if (!missing.isEmpty())
         return CommandResult::failure(ExitBusFailure, QStringLiteral("current source %1 is not available on the tag's "
                                                                      "driver; nothing was written")
                                                           .arg(missing.join(QStringLiteral(", "))));
     CommandResult result;
-    result.data.insert(QStringLiteral("written"), written);
-    result.text = lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    result.data.insert(QStringLiteral("written"), applied.written);
+    result.text = applied.lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
     if (!canRead)
         result.warnings.append(QStringLiteral("this Portline cannot read the tag: the values were sent once and "
                                               "are not confirmed"));
-    if (failures > 0) {
+    if (applied.failures > 0) {
         result.exitCode = ExitBusFailure;
-        result.error = QStringLiteral("%1 of %2 settings were not written as asked").arg(failures).arg(changes.size());
+        result.error = QStringLiteral("%1 of %2 settings were not written as asked").arg(applied.failures).arg(changes.size());
     }
     return result;
 }

@@ -163,6 +163,89 @@ QList<QStringList> differenceRows(const QList<Difference>& differences)
 const QStringList DifferenceHeader{QStringLiteral("Number"), QStringLiteral("Name"), QStringLiteral("Device"),
                                    QStringLiteral("Snapshot"), QStringLiteral("Action")};
 
+// The entries of the file whose value differs from the device's, each with
+// what restore does about it.
+QList<Difference> compare(const Snapshot& snapshot, const QList<general::Parameter*>& present, bool dryRun)
+{
+    QList<Difference> differences;
+    for (const Snapshot::Entry& entry : snapshot.parameters) {
+        if (!entry.value)
+            continue;
+        Difference difference;
+        difference.number = entry.number;
+        difference.name = entry.name;
+        difference.wanted = *entry.value;
+        difference.parameter = find(present, entry.number);
+        if (difference.parameter) {
+            difference.name = difference.parameter->name();
+            difference.current = difference.parameter->value();
+            if (difference.current == ParameterAccess::expectedValue(difference.parameter, uint(difference.wanted)))
+                continue;
+        }
+        if (!SnapshotCommands::belongsInSnapshot(snapshot.type, entry.number))
+            difference.action = QStringLiteral("skipped-not-restorable");
+        else if (!difference.parameter)
+            difference.action = QStringLiteral("skipped-missing");
+        else if (entry.readOnly || difference.parameter->isReadOnly())
+            difference.action = QStringLiteral("skipped-read-only");
+        else if (!ParameterReport::writeProblem(difference.parameter, uint(difference.wanted)).isEmpty())
+            difference.action = QStringLiteral("skipped-out-of-range");
+        else
+            difference.action = dryRun ? QStringLiteral("would-write") : QStringLiteral("write");
+        differences.append(difference);
+    }
+    return differences;
+}
+
+// Writes the differences marked "write", each read back; marks them written
+// or failed and returns the failures. Call in a task.
+QStringList writeDifferences(QList<Difference>& differences, const QString& device, FunctionTask& task)
+{
+    QStringList failures;
+    for (Difference& difference : differences) {
+        if (difference.action != QLatin1String("write") || task.isAborted())
+            continue;
+        const auto value = uint(difference.wanted);
+        const ParameterAccess::WriteOutcome outcome = ParameterAccess::write(difference.parameter, value, true);
+        const CommandResult one = ParameterAccess::writeResult(difference.parameter, value, outcome, device);
+        difference.action = one.failed() ? QStringLiteral("failed") : QStringLiteral("written");
+        if (one.failed())
+            failures.append(one.error);
+    }
+    return failures;
+}
+
+CommandResult restoreResult(const CliCommand& command, const QString& device, const QList<Difference>& differences,
+                            const QStringList& failures)
+{
+    QJsonArray list;
+    int written = 0;
+    for (const Difference& difference : differences) {
+        QJsonObject entry;
+        entry.insert(QStringLiteral("number"), qint64(difference.number));
+        entry.insert(QStringLiteral("name"), difference.name);
+        entry.insert(QStringLiteral("device"), ParameterReport::jsonValue(difference.current));
+        entry.insert(QStringLiteral("snapshot"), difference.wanted);
+        entry.insert(QStringLiteral("action"), difference.action);
+        list.append(entry);
+        written += difference.action == QLatin1String("written") ? 1 : 0;
+    }
+    CommandResult result;
+    result.data.insert(QStringLiteral("device"), device);
+    result.data.insert(QStringLiteral("file"), command.file);
+    result.data.insert(QStringLiteral("dryRun"), command.dryRun);
+    result.data.insert(QStringLiteral("differences"), list);
+    result.data.insert(QStringLiteral("written"), written);
+    result.data.insert(QStringLiteral("failed"), int(failures.size()));
+    result.text = command.dryRun ? QStringLiteral("Dry run: nothing was written.\n")
+                                 : QStringLiteral("\n%1 parameters written.\n").arg(written);
+    if (!failures.isEmpty()) {
+        result.exitCode = ExitBusFailure;
+        result.error = failures.join(QLatin1Char('\n'));
+    }
+    return result;
+}
+
 } // namespace
 
 bool SnapshotCommands::belongsInSnapshot(Kind type, uint number)
@@ -238,7 +321,7 @@ CommandResult SnapshotCommands::restore(CliSession& session, const CliCommand& c
             resolve(session, snapshot.type, snapshot.target, snapshot.lid, snapshot.skip, device))
         return *failure;
 
-    // The parameters of the file, and the identity parameters, as the device has them now.
+    // The parameters of the file, and the identity parameter, as the device has them now.
     QList<general::Parameter*> present;
     const uint identityNumber = snapshot.type == Kind::Dmx ? HardwareTypeParameter : DaliDeviceTypeParameter;
     if (general::Parameter* identity = find(device.parameters, identityNumber))
@@ -254,92 +337,18 @@ CommandResult SnapshotCommands::restore(CliSession& session, const CliCommand& c
     if (!mismatch.isEmpty())
         return CommandResult::failure(ExitBusFailure, QStringLiteral("%1: refused, nothing was written").arg(mismatch));
 
-    QList<Difference> differences;
-    for (const Snapshot::Entry& entry : snapshot.parameters) {
-        if (!entry.value)
-            continue;
-        Difference difference;
-        difference.number = entry.number;
-        difference.name = entry.name;
-        difference.wanted = *entry.value;
-        difference.parameter = find(present, entry.number);
-        if (difference.parameter) {
-            difference.name = difference.parameter->name();
-            difference.current = difference.parameter->value();
-            if (difference.current == ParameterAccess::expectedValue(difference.parameter, uint(difference.wanted)))
-                continue;
-        }
-        if (!belongsInSnapshot(snapshot.type, entry.number))
-            difference.action = QStringLiteral("skipped-not-restorable");
-        else if (!difference.parameter)
-            difference.action = QStringLiteral("skipped-missing");
-        else if (entry.readOnly || difference.parameter->isReadOnly())
-            difference.action = QStringLiteral("skipped-read-only");
-        else if (!ParameterReport::writeProblem(difference.parameter, uint(difference.wanted)).isEmpty())
-            difference.action = QStringLiteral("skipped-out-of-range");
-        else
-            difference.action = command.dryRun ? QStringLiteral("would-write") : QStringLiteral("write");
-        differences.append(difference);
-    }
-
-    const bool json = session.options().json;
-    if (!json) {
+    QList<Difference> differences = compare(snapshot, present, command.dryRun);
+    if (!session.options().json) {
         session.output().write(differences.isEmpty()
                                    ? QStringLiteral("%1 matches the snapshot.\n").arg(device.text)
                                    : QStringLiteral("Differences between %1 and the snapshot:\n\n").arg(device.text)
                                          + CliOutput::table(DifferenceHeader, differenceRows(differences)));
     }
-
-    int written = 0;
-    int failed = 0;
     QStringList failures;
-    if (!command.dryRun) {
-        session.run(QStringLiteral("Restore parameters"), [&](FunctionTask& task) {
-            for (Difference& difference : differences) {
-                if (difference.action != QLatin1String("write") || task.isAborted())
-                    continue;
-                const ParameterAccess::WriteOutcome outcome =
-                    ParameterAccess::write(difference.parameter, uint(difference.wanted), true);
-                const CommandResult one = ParameterAccess::writeResult(difference.parameter, uint(difference.wanted),
-                                                                       outcome, device.text);
-                if (one.failed()) {
-                    difference.action = QStringLiteral("failed");
-                    failures.append(one.error);
-                    ++failed;
-                } else {
-                    difference.action = QStringLiteral("written");
-                    ++written;
-                }
-            }
-        });
-    }
-
-    CommandResult result;
-    QJsonArray list;
-    for (const Difference& difference : differences) {
-        QJsonObject entry;
-        entry.insert(QStringLiteral("number"), qint64(difference.number));
-        entry.insert(QStringLiteral("name"), difference.name);
-        entry.insert(QStringLiteral("device"), ParameterReport::jsonValue(difference.current));
-        entry.insert(QStringLiteral("snapshot"), difference.wanted);
-        entry.insert(QStringLiteral("action"), difference.action);
-        list.append(entry);
-    }
-    result.data.insert(QStringLiteral("device"), device.text);
-    result.data.insert(QStringLiteral("file"), command.file);
-    result.data.insert(QStringLiteral("dryRun"), command.dryRun);
-    result.data.insert(QStringLiteral("differences"), list);
-    result.data.insert(QStringLiteral("written"), written);
-    result.data.insert(QStringLiteral("failed"), failed);
-    if (command.dryRun)
-        result.text = QStringLiteral("Dry run: nothing was written.\n");
-    else
-        result.text = QStringLiteral("\n%1 parameters written.\n").arg(written);
-    if (failed > 0) {
-        result.exitCode = ExitBusFailure;
-        result.error = failures.join(QLatin1Char('\n'));
-    }
-    return result;
+    if (!command.dryRun)
+        session.run(QStringLiteral("Restore parameters"),
+                    [&](FunctionTask& task) { failures = writeDifferences(differences, device.text, task); });
+    return restoreResult(command, device.text, differences, failures);
 }
 
 } // namespace halvorn::cli
