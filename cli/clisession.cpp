@@ -4,6 +4,7 @@
 #include "cli/exitcode.h"
 #include "cli/interruptwatcher.h"
 #include "dali/dalinetwork.h"
+#include "general/binsearch.h"
 #include "general/log.h"
 #include "general/task.h"
 #include "general/taskscheduler.h"
@@ -162,7 +163,10 @@ void CliSession::OnTaskProgress(general::Task* task, int value, int max)
 {
     if (!m_output.showsProgress() || !task)
         return;
-    m_output.progress(QStringLiteral("%1: %2 of %3").arg(task->name()).arg(value).arg(max));
+    // A binary search reports only its final whole-range questions.
+    const QString step = qobject_cast<general::BinSearch*>(task) ? QStringLiteral("checking that nothing else answers, ")
+                                                                 : QString();
+    m_output.progress(QStringLiteral("%1: %2%3 of %4").arg(task->name(), step).arg(value).arg(max));
 }
 
 bool CliSession::run(const QString& name, const FunctionTask::Work& work)
