@@ -228,7 +228,7 @@ private:
     // Who holds the bus: the owner thread and its nesting depth (the depth
     // is changed only by the owner, with the bus held).
     std::atomic<Qt::HANDLE> m_busOwner{nullptr};
-    int m_busDepth = 0;
+    std::atomic<int> m_busDepth{0};
     // DMX frames waiting for the bus; transactions wait on m_framesGone.
     std::atomic<int> m_framesWaiting{0};
     std::mutex m_frameGateMutex;
