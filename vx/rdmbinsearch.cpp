@@ -153,6 +153,15 @@ int RDMBinSearch::checkCondition(general::SearchNode* node)
             outcome.result = NoReply;
             outcome.word = QStringLiteral("No reply");
             outcome.lineType = general::NOREPLY;
+        } else if (!node->isSingle() && !answersAlone(outcome.uid)) {
+            // Overlaid answers can make a clean answer of a UID that nobody
+            // has (…01 and …02 give …00): it is a collision.
+            logRdm(QStringLiteral("Address found [") + RDMPacket::uidBytesText(outcome.uid)
+                       + QStringLiteral("] does not answer alone"),
+                   general::WARN);
+            outcome.result = MultipleReplies;
+            outcome.word = QStringLiteral("Multiple (error)");
+            outcome.lineType = general::FAILURE;
         } else {
             m_answeringNode = nodeForUid(outcome.uid);
         }
@@ -170,6 +179,12 @@ int RDMBinSearch::checkCondition(general::SearchNode* node)
     logRdm(rangeLine(node->low, node->high, outcome.word), outcome.lineType);
     traceCheckCondition(node, outcome.result);
     return outcome.result;
+}
+
+bool RDMBinSearch::answersAlone(quint64 uid)
+{
+    const BranchAnswer alone = askBranch(uid, uid);
+    return alone.decoded && alone.uid == uid;
 }
 
 bool RDMBinSearch::noteAnswer(general::SearchNode* node)

@@ -22,6 +22,10 @@ class VxNetwork;
 //                collision ("Multiple"), an answer that does not decode is a
 //                collision too ("Multiple (error)"), a decoded UID is a
 //                single answer ("Single") whose node singleReplyNode() names
+//                - once the UID has answered DISC_UNIQUE_BRANCH [uid, uid]
+//                alone: the AND of several answers on the line can decode
+//                to a UID nobody has (…01 and …02 give …00), which is a
+//                collision too
 //  verify        a UID named by singleReplyNode() just now is confirmed as
 //                it is (its reply and checksum identified it); any other
 //                single address x is asked DISC_UNIQUE_BRANCH [x, x] and
@@ -88,6 +92,8 @@ private:
 
     // Sends DISC_UNIQUE_BRANCH [lower, upper] and classifies the answer.
     BranchAnswer askBranch(quint64 lower, quint64 upper);
+    // Asks DISC_UNIQUE_BRANCH [uid, uid]; true when the UID answers it cleanly.
+    bool answersAlone(quint64 uid);
     // Re-mutes a UID found before in this run, at most MaxRemutes times;
     // false once it has had them all.
     bool remute(quint64 uid);

@@ -131,6 +131,7 @@ private Q_SLOTS:
     void secondRunReplacesTheFirstRunsDevices();
     void misbehavingResponders_data();
     void misbehavingResponders();
+    void overlaidAnswersThatDecodeMakeNoPhantom();
     void chorusRangeSearchFindsNothingWithoutTraffic();
     void daisySearch_data();
     void daisySearch();
@@ -178,17 +179,20 @@ void TestVxDiscovery::oneDriverIsFoundNamedAndGivenLid1()
     QCOMPARE(portline.line().driver(0)->lid(), quint16(1));
 
     const QList<RdmRequest> requests = rdmRequests(portline);
-    QVERIFY(requests.size() >= 5);
+    QVERIFY(requests.size() >= 6);
     QCOMPARE(requests[0].pid, quint16(0x0003));
     QCOMPARE(requests[1].pid, quint16(0x0003));
     QCOMPARE(requests[0].destination, 0xFFFFFFFFFFFFull);
     QCOMPARE(requests[1].transactionNumber, requests[0].transactionNumber);
     QCOMPARE(requests[2].pid, quint16(0x0001));
-    QCOMPARE(requests[3].pid, quint16(0x0002));
-    QCOMPARE(requests[3].destination, 0x123456789ABCull);
-    QCOMPARE(requests[4].commandClass, quint8(0x30));
-    QCOMPARE(requests[4].pid, quint16(0x80D0));
-    QCOMPARE(requests[4].data.toHex(' '), QByteArray("00 a1 00 01"));
+    // The UID that answered the whole range is asked alone before it counts.
+    QCOMPARE(requests[3].pid, quint16(0x0001));
+    QCOMPARE(requests[3].data.toHex(' '), QByteArray("12 34 56 78 9a bc 12 34 56 78 9a bc"));
+    QCOMPARE(requests[4].pid, quint16(0x0002));
+    QCOMPARE(requests[4].destination, 0x123456789ABCull);
+    QCOMPARE(requests[5].commandClass, quint8(0x30));
+    QCOMPARE(requests[5].pid, quint16(0x80D0));
+    QCOMPARE(requests[5].data.toHex(' '), QByteArray("00 a1 00 01"));
     // One whole-range question after the device, then ten retries.
     int wholeRange = 0;
     for (const RdmRequest& request : requests)
@@ -312,6 +316,27 @@ void TestVxDiscovery::misbehavingResponders()
     }
     for (auto it = mutes.cbegin(); it != mutes.cend(); ++it)
         QVERIFY2(it.value() <= 1 + vx::RDMBinSearch::MaxRemutes, qPrintable(QString::number(it.value())));
+}
+
+void TestVxDiscovery::overlaidAnswersThatDecodeMakeNoPhantom()
+{
+    // Serial numbers side by side: the AND of the answers of ...01 and ...02
+    // is a clean answer of ...00, a UID nobody has, when the dongle passes
+    // collisions on as answers.
+    VxPortline portline;
+    for (quint64 serial = 1; serial <= 4; ++serial)
+        portline.line().addDriver(SimDriver::halvorn(quint32(serial), 0x485600000000ull + serial));
+    portline.line().setCollisionMode(sim::SimDmxLine::CollisionMode::Garbled);
+    QVERIFY(portline.start());
+    VxNetwork* network = portline.network();
+    network->rdmSearch()->setTraceEnabled(false);
+    QVERIFY(runTask(network->rdmSearch()));
+
+    QTRY_COMPARE_WITH_TIMEOUT(discoveredDevices(network).size(), 4, WaitMs);
+    QSet<quint64> found;
+    for (const VxDevice* device : discoveredDevices(network))
+        found.insert(device->uid());
+    QCOMPARE(found, (QSet<quint64>{0x485600000001ull, 0x485600000002ull, 0x485600000003ull, 0x485600000004ull}));
 }
 
 void TestVxDiscovery::chorusRangeSearchFindsNothingWithoutTraffic()
