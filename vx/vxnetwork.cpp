@@ -3,7 +3,6 @@
 #include "dmx/dmxsetpoint.h"
 #include "dmx/dmxsetpointblock.h"
 #include "general/bytedata.h"
-#include "general/log.h"
 #include "general/menubuilder.h"
 #include "general/networklog.h"
 #include "general/parameter.h"
@@ -18,7 +17,6 @@
 #include "vx/vxnetworklogmessage.h"
 
 #include <QDeadlineTimer>
-#include <QMutexLocker>
 #include <QPointer>
 #include <QThread>
 
