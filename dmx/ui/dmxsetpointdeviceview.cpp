@@ -49,6 +49,8 @@ DMXSetpointDeviceView::DMXSetpointDeviceView(DMXDevice* device, DMXSetpointView*
         connect(device, &DMXDevice::dmxAddressRangeChanged, this, &DMXSetpointDeviceView::dmxAddressRangeChanged);
         connect(device, &DMXDevice::dmxUniverseChanged, this, &DMXSetpointDeviceView::dmxUniverseChanged);
         connect(device, &general::TreeNode::nameChanged, this, [this] { layOut(false); });
+        // A box without its device has nothing to show.
+        connect(device, &QObject::destroyed, this, &QObject::deleteLater);
     }
     layOut(false);
 }

@@ -266,9 +266,10 @@ void DMXSetpointView::deviceAdded(general::Device* dev)
 
 void DMXSetpointView::deviceRemoved(general::Device* dev)
 {
-    // Compared by address only: the device may be on its way out.
+    // Compared by address only: the device may be on its way out, or gone
+    // already (then its box has lost it).
     for (QPointer<DMXSetpointDeviceView>& view : m_deviceViews) {
-        if (view && view->device() == dev) {
+        if (view && (view->device() == dev || !view->device())) {
             delete view.data();
             view = nullptr;
         }

@@ -13,7 +13,6 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
-#include <QLineEdit>
 #include <QProgressDialog>
 #include <QPushButton>
 #include <QSignalBlocker>
@@ -500,22 +499,27 @@ void KeymarkConfigWidget::showReadResult(const ReadResult& result)
 
 void KeymarkConfigWidget::markOutOfRange(int sourceIndex, std::optional<int> value)
 {
+    // An unknown current shows as "out of range" on a value just below the
+    // range, where the box stays until the user sets a current (which
+    // writes it); no current outside the range is ever written.
     QSpinBox* box = m_currentBoxes[size_t(sourceIndex)];
+    const QSignalBlocker blocker(box);
     m_outOfRange[size_t(sourceIndex)] = value.has_value();
     if (!value) {
+        box->setSpecialValueText(QString());
+        box->setMinimum(MinimumCurrent);
         box->setStyleSheet(QString());
         box->setToolTip(QString());
         return;
     }
+    box->setMinimum(MinimumCurrent - 1);
+    box->setSpecialValueText(tr("out of range"));
+    box->setValue(MinimumCurrent - 1);
     box->setStyleSheet(OutOfRangeStyle);
     box->setToolTip(tr("The tag holds %1 mA, outside %2 to %3 mA. It is not written until you set a value.")
                         .arg(*value)
                         .arg(MinimumCurrent)
                         .arg(MaximumCurrent));
-    if (auto* edit = box->findChild<QLineEdit*>()) {
-        const QSignalBlocker blocker(box);
-        edit->clear();
-    }
 }
 
 void KeymarkConfigWidget::sourceEdited(int sourceIndex, int value)

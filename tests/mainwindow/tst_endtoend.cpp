@@ -1,0 +1,441 @@
+// The tool's work done from the window with simulated mouse and keys, on
+// the virtual Portline, checked at the simulated equipment: DMX levels a
+// driver receives, DALI levels the gear takes, parameters read from a
+// driver, currents written to a Keymark tag, gear commissioned from the
+// device tree, and a search cancelled from the status bar.
+#include "tests/mainwindow/windowrig.h"
+
+#include "app/daliwidget.h"
+#include "app/devicetreedock.h"
+#include "app/dmxdockwidget.h"
+#include "app/dmxwidget.h"
+#include "app/keymarkwidget.h"
+#include "app/myapplication.h"
+#include "app/taskstatuswidget.h"
+#include "app/tivaromainwindow.h"
+
+#include "dmx/dmxsetpoint.h"
+#include "dmx/ui/dmxsetpointchannelview.h"
+#include "dmx/ui/dmxsetpointview.h"
+#include "dmx/ui/mygraphicsview.h"
+#include "general/appsettings.h"
+#include "general/taskscheduler.h"
+#include "general/ui/outputslider.h"
+#include "general/ui/parameterproxyview.h"
+#include "general/ui/parameterproxyviewgroup.h"
+#include "general/ui/treenodemodel.h"
+#include "km/ui/keymarkconfigwidget.h"
+#include "sim/simdongle.h"
+#include "sim/simtag.h"
+#include "sim/virtualportline.h"
+#include "vx/vxnetwork.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QJsonArray>
+#include <QJsonObject>
+#include <QMenu>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QSpinBox>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeView>
+
+using namespace halvorn;
+
+namespace {
+
+constexpr int AllCapabilities = 0x007F;
+constexpr int WaitMs = 10000;
+
+QJsonObject driver(std::initializer_list<std::pair<int, int>> parameters)
+{
+    QJsonArray list;
+    for (const auto& [number, value] : parameters)
+        list.append(QJsonObject{{QStringLiteral("number"), number}, {QStringLiteral("value"), value}});
+    return QJsonObject{{QStringLiteral("guid"), QStringLiteral("0x01020304")},
+                       {QStringLiteral("uid"), QStringLiteral("4856:00000001")},
+                       {QStringLiteral("parameters"), list}};
+}
+
+QJsonObject dmxLine(const QJsonObject& onlyDriver)
+{
+    return QJsonObject{{QStringLiteral("drivers"), QJsonArray{onlyDriver}}};
+}
+
+QJsonObject daliBus(int gear, bool realistic = false)
+{
+    return QJsonObject{{QStringLiteral("powered"), true},
+                       {QStringLiteral("randomGear"), gear},
+                       {QStringLiteral("seed"), 11},
+                       {QStringLiteral("timing"), realistic ? QStringLiteral("realistic") : QStringLiteral("zero")}};
+}
+
+QJsonObject tag(std::array<int, 4> currents)
+{
+    return QJsonObject{{QStringLiteral("currents"), QJsonArray{currents[0], currents[1], currents[2], currents[3]}}};
+}
+
+QAction* action(const TivaroMainWindow& window, const char* name)
+{
+    return window.findChild<QAction*>(QLatin1String(name));
+}
+
+// The spin box of parameter `number` on the DMX page, or null.
+QSpinBox* parameterBox(const DMXWidget& page, uint number)
+{
+    const QString prefix = QString::number(number) + QStringLiteral(". ");
+    for (general::ParameterProxyViewGroup* group : page.groups()) {
+        for (int i = 0; i < group->count(); ++i) {
+            general::ParameterProxyView* view = group->view(i);
+            if (view->label()->text().startsWith(prefix))
+                return view->spinBox();
+        }
+    }
+    return nullptr;
+}
+
+// A point on the slider's bar where it stands for `value` (exactly, when
+// the bar has such a pixel row).
+QPoint sliderPoint(const general::OutputSlider& slider, float value)
+{
+    const QRect bar = slider.barRect();
+    QPoint best = bar.center();
+    float bestError = 2.0f;
+    for (int y = bar.top(); y <= bar.bottom(); ++y) {
+        const QPoint point(bar.center().x(), y);
+        const float error = std::abs(slider.valueAt(point) - value);
+        if (error < bestError) {
+            bestError = error;
+            best = point;
+        }
+    }
+    return best;
+}
+
+int gearLevel(const std::shared_ptr<sim::SimDongle>& dongle, int gear)
+{
+    auto guard = dongle->lock();
+    sim::SimDaliBus& bus = dongle->daliBus();
+    return bus.gear(gear).actualLevel(bus.nowUs());
+}
+
+int addressedGear(const std::shared_ptr<sim::SimDongle>& dongle)
+{
+    auto guard = dongle->lock();
+    int count = 0;
+    for (int i = 0; i < dongle->daliBus().gearCount(); ++i)
+        count += dongle->daliBus().gear(i).hasShortAddress() ? 1 : 0;
+    return count;
+}
+
+int busFrames(const std::shared_ptr<sim::SimDongle>& dongle)
+{
+    auto guard = dongle->lock();
+    return int(dongle->daliBus().forwardFrames().size());
+}
+
+std::array<int, 4> tagCurrents(const std::shared_ptr<sim::SimDongle>& dongle)
+{
+    auto guard = dongle->lock();
+    std::array<int, 4> currents{};
+    for (int k = 0; k < 4; ++k)
+        currents[size_t(k)] = dongle->keymarkPort().tag().current(k);
+    return currents;
+}
+
+// Mailbox requests "write maker parameter" (0xC1 to tag location 0x74):
+// how a current reaches the driver behind the tag.
+int currentWrites(const std::shared_ptr<sim::SimDongle>& dongle)
+{
+    auto guard = dongle->lock();
+    int count = 0;
+    for (const QByteArray& frame : dongle->keymarkPort().frames()) {
+        if (frame.size() >= 9 && quint8(frame[1]) == 0x0E && quint8(frame[4]) == 0x74 && quint8(frame[5]) == 0x0A
+            && quint8(frame[6]) == 0xC1)
+            ++count;
+    }
+    return count;
+}
+
+// Opens the device tree's context menu on the row of `name` (once the row
+// shows), as a right click does, and returns the menu that pops up.
+QMenu* contextMenuOn(DeviceTreeDock& dock, const QString& name)
+{
+    QTreeView* view = dock.view();
+    QModelIndexList found;
+    const auto shown = [&] {
+        found = dock.model()->match(dock.model()->index(0, 0), Qt::DisplayRole, name, 1,
+                                    Qt::MatchExactly | Qt::MatchRecursive);
+        return !found.isEmpty();
+    };
+    if (!QTest::qWaitFor(shown, WaitMs))
+        return nullptr;
+    view->scrollTo(found.first());
+    const QPoint position = view->visualRect(found.first()).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, position, view->viewport()->mapToGlobal(position));
+    QApplication::sendEvent(view->viewport(), &event);
+    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+}
+
+QAction* entry(QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu->actions()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void draggedDmxCellReachesTheDriver();
+    void broadcastSliderAtHalfTravelSetsEveryGear();
+    void refreshParametersFillsTheGroups();
+    void keymarkWriteReachesTheTagAndReadShowsIt();
+    void readingABlankTagNeverWrites();
+    void searchFromTheTreeCommissionsTheGear();
+    void cancelStopsARunningSearch();
+
+private:
+    QTemporaryDir m_settingsDir;
+};
+
+void TestEndToEnd::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestEndToEnd::draggedDmxCellReachesTheDriver()
+{
+    // One 8-bit driver with one channel at address 3.
+    WindowRig rig(WindowRig::installation(
+        WindowRig::dongle(AllCapabilities, {}, dmxLine(driver({{2, 3}, {4, 1}, {52, 1}})))));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    QCOMPARE(window.mode(), TivaroMainWindow::Mode::DMX);
+    dmx::DMXSetpointView* view = window.dmxDock()->view();
+    dmx::DMXSetpointChannelView* cell = view->cell(0, 3);
+    QVERIFY(cell);
+    QWidget* viewport = view->graphicsView()->viewport();
+    const auto toViewport = [&](qreal itemY) {
+        return view->graphicsView()->mapFromScene(cell->mapToScene(QPointF(cell->geometry().center().x(), itemY)));
+    };
+
+    // Press low in the cell, drag up to a quarter of its height from the top.
+    const qreal endY = cell->geometry().top() + cell->geometry().height() / 4;
+    QTest::mousePress(viewport, Qt::LeftButton, {}, toViewport(cell->geometry().bottom() - 10));
+    QTest::mouseMove(viewport, toViewport(cell->geometry().center().y()));
+    QTest::mouseMove(viewport, toViewport(endY));
+    QTest::mouseRelease(viewport, Qt::LeftButton, {}, toViewport(endY));
+
+    const int expected = cell->valueAt(cell->mapFromScene(view->graphicsView()->mapToScene(toViewport(endY))).y());
+    QVERIFY(expected > 150 && expected < 255);
+    vx::VxNetwork* network = window.dmxWidget()->network();
+    QCOMPARE(int(network->getSetpoint(0)->getByte(3)), expected);
+    QCOMPARE(int(cell->value()), expected);
+    QTRY_COMPARE_WITH_TIMEOUT(rig.simDongle()->dmxLine().driver(0)->level(0), expected, WaitMs);
+    // The neighbours are untouched.
+    QCOMPARE(int(network->getSetpoint(0)->getByte(2)), 0);
+    QCOMPARE(int(network->getSetpoint(0)->getByte(4)), 0);
+}
+
+void TestEndToEnd::broadcastSliderAtHalfTravelSetsEveryGear()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(3))));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    action(window, "actionDALI")->trigger();
+    general::OutputSlider* slider = window.daliWidget()->broadcastSlider();
+    QVERIFY(slider->isVisible());
+
+    const QPoint half = sliderPoint(*slider, 0.5f);
+    QCOMPARE(slider->valueAt(half), 0.5f);
+    QTest::mouseClick(slider, Qt::LeftButton, {}, half);
+    QCOMPARE(slider->value(), 0.5f);
+    for (int gear = 0; gear < 3; ++gear)
+        QTRY_COMPARE_WITH_TIMEOUT(gearLevel(rig.simDongle(), gear), 127, WaitMs);
+}
+
+void TestEndToEnd::refreshParametersFillsTheGroups()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(
+        AllCapabilities, {}, dmxLine(driver({{2, 7}, {9, 512}, {53, 1}, {157, 95}, {170, 33}})))));
+    QVERIFY(rig.start());
+    DMXWidget& page = *rig.window().dmxWidget();
+    for (general::ParameterProxyViewGroup* group : page.groups())
+        QVERIFY2(group->isHidden(), qPrintable(group->title()));
+
+    QTest::mouseClick(page.refreshButton(), Qt::LeftButton);
+    QVERIFY(page.isRefreshing());
+    QTRY_VERIFY_WITH_TIMEOUT(!page.isRefreshing(), WaitMs);
+
+    const std::pair<uint, int> expected[] = {{2, 7}, {9, 512}, {53, 1}, {157, 95}, {170, 33}};
+    for (const auto& [number, value] : expected) {
+        QSpinBox* box = parameterBox(page, number);
+        QVERIFY2(box, qPrintable(QString::number(number)));
+        QTRY_COMPARE_WITH_TIMEOUT(box->text(), QString::number(value), WaitMs);
+        QVERIFY(box->isVisibleTo(&page));
+    }
+    for (general::ParameterProxyViewGroup* group : page.groups())
+        QVERIFY2(!group->isHidden(), qPrintable(group->title()));
+    // The set points flow again once the refresh is over.
+    QVERIFY(page.network()->isDMXOutputEnabled());
+}
+
+void TestEndToEnd::keymarkWriteReachesTheTagAndReadShowsIt()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, {}, {}, tag({350, 350, 350, 350}))));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    action(window, "actionKeymark")->trigger();
+    KeymarkConfigWidget* form = window.keymarkWidget()->configWidget();
+    auto* read = form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"));
+    auto* write = form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(read->isEnabled() && write->isEnabled() && !form->isBusy(), WaitMs);
+
+    const std::array<int, 4> wanted{640, 720, 480, 1000};
+    for (int k = 0; k < 4; ++k) {
+        auto* box = form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
+        box->selectAll();
+        QTest::keyClicks(box, QString::number(wanted[size_t(k)]));
+    }
+    QTest::mouseClick(write, Qt::LeftButton);
+    QVERIFY(!write->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled() && !form->isBusy(), WaitMs);
+    QCOMPARE(tagCurrents(rig.simDongle()), wanted);
+
+    // A tag with other currents is put in; Read shows them and writes nothing.
+    {
+        auto guard = rig.simDongle()->lock();
+        sim::SimTagConfig config;
+        config.currents = {410, 420, 430, 440};
+        rig.simDongle()->keymarkPort().insertTag(config);
+    }
+    const int writesBefore = currentWrites(rig.simDongle());
+    QSignalSpy readDone(form, &KeymarkConfigWidget::readFinished);
+    QTest::mouseClick(read, Qt::LeftButton);
+    QVERIFY(readDone.wait(WaitMs));
+    for (int k = 0; k < 4; ++k) {
+        auto* box = form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
+        QCOMPARE(box->value(), 410 + 10 * k);
+    }
+    QVERIFY(WindowRig::waitForIdleTasks());
+    QCOMPARE(currentWrites(rig.simDongle()), writesBefore);
+    QCOMPARE(tagCurrents(rig.simDongle()), (std::array<int, 4>{410, 420, 430, 440}));
+}
+
+void TestEndToEnd::readingABlankTagNeverWrites()
+{
+    // A blank tag reads 0xFFFF everywhere: far outside 200..1050 mA.
+    WindowRig rig(WindowRig::installation(
+        WindowRig::dongle(AllCapabilities, {}, {}, tag({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}))));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    action(window, "actionKeymark")->trigger();
+    KeymarkConfigWidget* form = window.keymarkWidget()->configWidget();
+    auto* read = form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"));
+    QTRY_VERIFY_WITH_TIMEOUT(read->isEnabled() && !form->isBusy(), WaitMs);
+
+    QSignalSpy readDone(form, &KeymarkConfigWidget::readFinished);
+    QTest::mouseClick(read, Qt::LeftButton);
+    QVERIFY(readDone.wait(WaitMs));
+    auto* first = form->findChild<QSpinBox*>(QStringLiteral("currentSource1SpinBox"));
+    for (int k = 0; k < 4; ++k) {
+        QVERIFY(form->isSourceOutOfRange(k));
+        auto* box = form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
+        QCOMPARE(box->text(), QStringLiteral("out of range"));
+        QVERIFY(!box->toolTip().isEmpty());
+    }
+    QVERIFY(WindowRig::waitForIdleTasks());
+    QCOMPARE(currentWrites(rig.simDongle()), 0);
+    QCOMPARE(tagCurrents(rig.simDongle()), (std::array<int, 4>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}));
+
+    // Write leaves the unknown currents alone …
+    auto* write = form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"));
+    QTest::mouseClick(write, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled() && !form->isBusy(), WaitMs);
+    QCOMPARE(currentWrites(rig.simDongle()), 0);
+    // … until the user sets one.
+    first->setFocus();
+    first->selectAll();
+    QTest::keyClicks(first, QStringLiteral("500"));
+    QVERIFY(!form->isSourceOutOfRange(0));
+    QCOMPARE(first->text(), QStringLiteral("500 mA"));
+    QTRY_COMPARE_WITH_TIMEOUT(tagCurrents(rig.simDongle())[0], 500, WaitMs);
+    QCOMPARE(tagCurrents(rig.simDongle())[1], 0xFFFF);
+}
+
+void TestEndToEnd::searchFromTheTreeCommissionsTheGear()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(3))));
+    QVERIFY(rig.start());
+    DeviceTreeDock& dock = *rig.window().deviceTreeDock();
+    QMenu* menu = contextMenuOn(dock, QStringLiteral("DALI Network"));
+    QVERIFY(menu);
+    QAction* search = entry(menu, QStringLiteral("Search all devices"));
+    QVERIFY(search);
+    search->trigger();
+    menu->close();
+
+    const auto devices = [&dock] {
+        return dock.model()->match(dock.model()->index(0, 0), Qt::DisplayRole, QStringLiteral("DALI Device"), -1,
+                                   Qt::MatchStartsWith | Qt::MatchRecursive);
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(devices().size(), 3, 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(addressedGear(rig.simDongle()), 3, WaitMs);
+    // The commissioned gear shows under the DALI network.
+    for (const QModelIndex& device : devices())
+        QCOMPARE(device.parent().data().toString(), QStringLiteral("DALI Network"));
+}
+
+void TestEndToEnd::cancelStopsARunningSearch()
+{
+    // Twenty gear on a bus with real DALI timing, behind a USB link with
+    // the real round trip: commissioning them all takes far longer than
+    // the test waits.
+    constexpr int GearCount = 20;
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(GearCount, true))));
+    QVERIFY(rig.start());
+    rig.portline()->setLatencyUs(1000);
+    TivaroMainWindow& window = rig.window();
+    TaskStatusWidget* status = window.taskStatus();
+    QVERIFY(!status->isVisible());
+
+    QMenu* menu = contextMenuOn(*window.deviceTreeDock(), QStringLiteral("DALI Network"));
+    QVERIFY(menu);
+    entry(menu, QStringLiteral("Search all devices"))->trigger();
+    menu->close();
+
+    QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), WaitMs);
+    QCOMPARE(status->taskName(), QStringLiteral("Search all devices"));
+    // Well under way: the search has put its first frames on the bus.
+    QTRY_VERIFY_WITH_TIMEOUT(busFrames(rig.simDongle()) >= 20, WaitMs);
+
+    QTest::mouseClick(status->cancelButton(), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(!status->isVisible(), 5000);
+    QVERIFY(!general::TaskScheduler::instance()->currentTask());
+    const int addressed = addressedGear(rig.simDongle());
+    QVERIFY2(addressed < GearCount, qPrintable(QString::number(addressed)));
+}
+
+int main(int argc, char* argv[])
+{
+    MyApplication app(argc, argv);
+    TestEndToEnd test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_endtoend.moc"

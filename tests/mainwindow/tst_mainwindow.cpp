@@ -1,0 +1,379 @@
+// The main window: its modes and what each shows, how it follows dongles
+// that come, go and lack a bus, the DALI page's bus power, the remembered
+// layout, the Simulator menu, the log window and the about box.
+#include "tests/mainwindow/windowrig.h"
+
+#include "app/daliwidget.h"
+#include "app/devicetreedock.h"
+#include "app/dmxdockwidget.h"
+#include "app/dmxwidget.h"
+#include "app/keymarkwidget.h"
+#include "app/myapplication.h"
+#include "app/tivaromainwindow.h"
+
+#include "dali/dalinetwork.h"
+#include "general/ui/outputslider.h"
+#include "vx/vxnetwork.h"
+
+#include "general/log.h"
+#include "general/logmessage.h"
+#include "general/ui/devicestatuswidget.h"
+#include "general/ui/multilogwidget.h"
+#include "km/ui/keymarkconfigwidget.h"
+#include "sim/simdongle.h"
+#include "sim/virtualportline.h"
+#include "usb/usbdongle.h"
+#include "usb/usbdonglemanager.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDialog>
+#include <QJsonObject>
+#include <QLabel>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace halvorn;
+
+namespace {
+
+constexpr int AllCapabilities = 0x007F;
+constexpr int NoDali = AllCapabilities & ~0x0004;
+constexpr int NoKeymark = AllCapabilities & ~0x0060;
+constexpr int WaitMs = 10000;
+
+QAction* action(const TivaroMainWindow& window, const QString& name)
+{
+    return window.findChild<QAction*>(name);
+}
+
+// The Simulator menu entry whose text is `text`.
+QAction* simulatorEntry(const TivaroMainWindow& window, const QString& text)
+{
+    auto* menu = window.findChild<QMenu*>(QStringLiteral("simulatorMenu"));
+    if (!menu)
+        return nullptr;
+    for (QAction* entry : menu->actions()) {
+        if (entry->text() == text)
+            return entry;
+    }
+    return nullptr;
+}
+
+int createdLines()
+{
+    int count = 0;
+    for (int i = 0; i < general::mainLog()->count(); ++i)
+        count += general::mainLog()->message(i)->text().contains(QStringLiteral(" created on ")) ? 1 : 0;
+    return count;
+}
+
+int configurationFlags(const std::shared_ptr<sim::SimDongle>& dongle)
+{
+    return dongle->parameter(sim::SimDongle::ConfigurationFlagsAddress);
+}
+
+// The text of the next modal message box, which it then closes.
+QString takeMessageBoxText(const std::function<void()>& open)
+{
+    QString text;
+    QTimer::singleShot(0, [&text] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            text = box->windowTitle() + QLatin1Char('|') + box->text();
+            box->accept();
+        }
+    });
+    open();
+    return text;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private Q_SLOTS:
+    void initTestCase();
+    void titleAndAboutBoxFollowTheSettings();
+    void modesShowTheirPages_data();
+    void modesShowTheirPages();
+    void busMissingOnNewDongleLeavesItsMode_data();
+    void busMissingOnNewDongleLeavesItsMode();
+    void reconnectedDongleIsWiredOnce();
+    void daliPageSwitchesBusPower_data();
+    void daliPageSwitchesBusPower();
+    void windowRemembersLayoutAndMode();
+    void simulatorMenuPullsTheTag();
+    void installationDialogShowsTheFile();
+    void logWindowHasOneTabPerLog();
+
+private:
+    QTemporaryDir m_settingsDir;
+};
+
+void TestMainWindow::initTestCase()
+{
+    QVERIFY(m_settingsDir.isValid());
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
+}
+
+void TestMainWindow::titleAndAboutBoxFollowTheSettings()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities)));
+    QVERIFY(rig.start());
+    // The test's settings folder names the window "Acme Bench".
+    QCOMPARE(rig.window().windowTitle(), QStringLiteral("Acme Bench"));
+
+    QAction* about = nullptr;
+    for (QAction* menu : rig.window().menuBar()->actions()) {
+        if (menu->text() == QStringLiteral("&Help") && menu->menu() && !menu->menu()->actions().isEmpty())
+            about = menu->menu()->actions().first();
+    }
+    QVERIFY(about);
+    QCOMPARE(about->text(), QStringLiteral("&About"));
+    QCOMPARE(takeMessageBoxText([about] { about->trigger(); }),
+             QStringLiteral("About Tivaro|<b>Acme Bench</b><br><br> <i>Version: 1.04</i><br>"));
+}
+
+void TestMainWindow::modesShowTheirPages_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("dmxPage");
+    QTest::addColumn<bool>("dmxDock");
+    QTest::addColumn<bool>("daliPage");
+    QTest::addColumn<bool>("keymarkPage");
+    QTest::addColumn<bool>("keymarkStatus");
+    //                          action          DMX page  dock    DALI    Keymark  tag status
+    QTest::newRow("DMX")     << "actionDMX"     << true  << true  << false << false << false;
+    QTest::newRow("DALI")    << "actionDALI"    << false << false << true  << false << false;
+    QTest::newRow("Keymark") << "actionKeymark" << false << false << false << true  << true;
+}
+
+void TestMainWindow::modesShowTheirPages()
+{
+    QFETCH(QString, mode);
+    QFETCH(bool, dmxPage);
+    QFETCH(bool, dmxDock);
+    QFETCH(bool, daliPage);
+    QFETCH(bool, keymarkPage);
+    QFETCH(bool, keymarkStatus);
+
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities)));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    QVERIFY(action(window, mode)->isEnabled());
+    action(window, mode)->trigger();
+
+    QCOMPARE(window.dmxWidget()->isVisible(), dmxPage);
+    QCOMPARE(window.dmxDock()->isVisible(), dmxDock);
+    QCOMPARE(window.daliWidget()->isVisible(), daliPage);
+    QCOMPARE(window.keymarkWidget()->isVisible(), keymarkPage);
+    QCOMPARE(window.keymarkStatus()->isVisible(), keymarkStatus);
+    for (const QString& other : {QStringLiteral("actionDMX"), QStringLiteral("actionDALI"), QStringLiteral("actionKeymark")})
+        QCOMPARE(action(window, other)->isChecked(), other == mode);
+    // DMX set points go out only while the DMX page shows.
+    QTRY_COMPARE_WITH_TIMEOUT(window.dmxWidget()->network()->isDMXOutputEnabled(), dmxPage, WaitMs);
+}
+
+void TestMainWindow::busMissingOnNewDongleLeavesItsMode_data()
+{
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("secondCapabilities");
+    QTest::newRow("DALI unsupported") << "actionDALI" << NoDali;
+    QTest::newRow("Keymark unsupported") << "actionKeymark" << NoKeymark;
+}
+
+void TestMainWindow::busMissingOnNewDongleLeavesItsMode()
+{
+    QFETCH(QString, mode);
+    QFETCH(int, secondCapabilities);
+
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities)));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    action(window, mode)->trigger();
+    QVERIFY(action(window, mode)->isChecked());
+
+    // A second Portline without the bus reports its networks.
+    auto second = std::make_shared<sim::SimDongle>(5, quint16(secondCapabilities));
+    second->setName(QStringLiteral("Old Portline"));
+    rig.portline()->plug(second);
+    emit usb::USBDongleManager::instance()->triggerDeviceCheck();
+
+    QTRY_VERIFY_WITH_TIMEOUT(!action(window, mode)->isEnabled(), WaitMs);
+    QVERIFY(!action(window, mode)->isChecked());
+    QCOMPARE(window.mode(), TivaroMainWindow::Mode::DMX);
+    QVERIFY(action(window, QStringLiteral("actionDMX"))->isChecked());
+    QVERIFY(window.dmxWidget()->isVisible());
+    QVERIFY(!window.daliWidget()->isVisible());
+    QVERIFY(!window.keymarkWidget()->isVisible());
+    QVERIFY(!window.keymarkStatus()->isVisible());
+}
+
+void TestMainWindow::reconnectedDongleIsWiredOnce()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities)));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    usb::USBDongle* dongle = rig.dongle();
+    QAction* plugged = simulatorEntry(window, QStringLiteral("Portline plugged in"));
+    QVERIFY(plugged);
+
+    for (int round = 0; round < 2; ++round) {
+        plugged->setChecked(false);
+        QTRY_COMPARE_WITH_TIMEOUT(window.usbStatus()->text(), QStringLiteral("Disconnected"), WaitMs);
+        plugged->setChecked(true);
+        QTRY_COMPARE_WITH_TIMEOUT(window.usbStatus()->text(), QStringLiteral("Connected"), WaitMs);
+        QVERIFY(WindowRig::waitForIdleTasks());
+    }
+    QCOMPARE(rig.dongle(), dongle);
+
+    // Each announcement of a network reaches the window once.
+    const int before = createdLines();
+    emit dongle->OnDaliNetworkCreated();
+    emit dongle->OnVxNetworkCreated();
+    emit dongle->OnKeymarkNetworkCreated();
+    QCOMPARE(createdLines(), before + 3);
+
+    // The dongle came back with everything it had: all modes still work.
+    QVERIFY(action(window, QStringLiteral("actionDALI"))->isEnabled());
+    QVERIFY(action(window, QStringLiteral("actionKeymark"))->isEnabled());
+    QCOMPARE(window.logWindow()->logCount(), 5);
+}
+
+void TestMainWindow::daliPageSwitchesBusPower_data()
+{
+    QTest::addColumn<bool>("externalSupply");
+    QTest::newRow("bus without supply") << false;
+    QTest::newRow("bus with its own supply") << true;
+}
+
+void TestMainWindow::daliPageSwitchesBusPower()
+{
+    QFETCH(bool, externalSupply);
+    const QJsonObject dali{{QStringLiteral("powered"), externalSupply}};
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, dali)));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    const auto simDongle = rig.simDongle();
+    QCOMPARE(configurationFlags(simDongle) & 1, 0);
+
+    action(window, QStringLiteral("actionDALI"))->trigger();
+    if (externalSupply) {
+        // A powered bus is left alone. The switch is decided in the network's
+        // thread, in order: once a later call has run there, it is done.
+        QMetaObject::invokeMethod(window.daliWidget()->network(), [] {}, Qt::BlockingQueuedConnection);
+        QCOMPARE(configurationFlags(simDongle) & 1, 0);
+        simDongle->setParameter(sim::SimDongle::ConfigurationFlagsAddress, 1);
+    } else {
+        QTRY_COMPARE_WITH_TIMEOUT(configurationFlags(simDongle) & 1, 1, WaitMs);
+    }
+
+    action(window, QStringLiteral("actionDMX"))->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(configurationFlags(simDongle) & 1, 0, WaitMs);
+}
+
+void TestMainWindow::windowRemembersLayoutAndMode()
+{
+    const QJsonObject installation = WindowRig::installation(WindowRig::dongle(AllCapabilities));
+    {
+        WindowRig rig(installation);
+        QVERIFY(rig.start());
+        rig.window().resize(1010, 707);
+        rig.window().deviceTreeDock()->hide();
+        action(rig.window(), QStringLiteral("actionKeymark"))->trigger();
+        rig.window().close();
+    }
+    WindowRig rig(installation);
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    QCOMPARE(window.size(), QSize(1010, 707));
+    QVERIFY(!window.deviceTreeDock()->isVisible());
+    // The mode comes back as soon as the dongle reports the Keymark bus.
+    QTRY_COMPARE_WITH_TIMEOUT(window.mode(), TivaroMainWindow::Mode::Keymark, WaitMs);
+    QVERIFY(window.keymarkWidget()->isVisible());
+
+    // Choosing DMX is remembered too.
+    action(window, QStringLiteral("actionDMX"))->trigger();
+    window.close();
+    const QSettings settings(QStringLiteral("Halvorn"), QStringLiteral("Tivaro"));
+    QCOMPARE(settings.value(QStringLiteral("MainWindow/mode")).toString(), QStringLiteral("DMX"));
+}
+
+void TestMainWindow::simulatorMenuPullsTheTag()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities)));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    action(window, QStringLiteral("actionKeymark"))->trigger();
+    auto* write = window.keymarkWidget()->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"));
+    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Connected"), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled(), WaitMs);
+    QVERIFY(window.keymarkWidget()->slider()->isInteractive());
+
+    QAction* tag = simulatorEntry(window, QStringLiteral("Portline: Keymark tag inserted"));
+    QVERIFY(tag);
+    QVERIFY(tag->isChecked());
+    tag->setChecked(false);
+    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Disconnected"), WaitMs);
+    QVERIFY(!write->isEnabled());
+    QVERIFY(!window.keymarkWidget()->slider()->isInteractive());
+
+    tag->setChecked(true);
+    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Connected"), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled(), WaitMs);
+}
+
+void TestMainWindow::installationDialogShowsTheFile()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, {}, {}, {}, QStringLiteral("Bench rig"))));
+    QVERIFY(rig.start());
+    std::unique_ptr<QDialog> dialog(rig.window().createInstallationDialog());
+    const QString where = dialog->findChild<QLabel*>(QStringLiteral("installationPath"))->text();
+    QVERIFY2(where.endsWith(QStringLiteral("installation.json")), qPrintable(where));
+    const QString text = dialog->findChild<QPlainTextEdit*>(QStringLiteral("installationText"))->toPlainText();
+    QVERIFY2(text.contains(QStringLiteral("\"Bench rig\"")), qPrintable(text));
+    QVERIFY(simulatorEntry(rig.window(), QStringLiteral("Bench rig plugged in")));
+}
+
+void TestMainWindow::logWindowHasOneTabPerLog()
+{
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities)));
+    QVERIFY(rig.start());
+    TivaroMainWindow& window = rig.window();
+    general::MultiLogWidget* logs = window.logWindow();
+    QVERIFY(!logs->isVisible());
+    action(window, QStringLiteral("actionLog"))->trigger();
+    QVERIFY(logs->isVisible());
+
+    QStringList titles;
+    for (int i = 0; i < logs->logCount(); ++i)
+        titles.append(logs->tabs()->tabText(i));
+    QCOMPARE(titles.first(), QStringLiteral("Main log"));
+    titles.sort();
+    QCOMPARE(titles, (QStringList{QStringLiteral("DALI Network log"), QStringLiteral("Keymark Network log"),
+                                  QStringLiteral("Main log"), QStringLiteral("Simple DALI Network log"),
+                                  QStringLiteral("Vela Network Log")}));
+    // Closing the window closes its log window, so the program can end.
+    window.close();
+    QVERIFY(!logs->isVisible());
+}
+
+int main(int argc, char* argv[])
+{
+    MyApplication app(argc, argv);
+    TestMainWindow test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"

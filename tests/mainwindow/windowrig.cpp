@@ -1,0 +1,117 @@
+#include "tests/mainwindow/windowrig.h"
+
+#include "app/daliwidget.h"
+#include "app/dmxwidget.h"
+#include "app/keymarkwidget.h"
+#include "app/myapplication.h"
+#include "app/tivaromainwindow.h"
+
+#include "general/taskscheduler.h"
+#include "sim/simdongle.h"
+#include "sim/virtualportline.h"
+#include "usb/usbdongle.h"
+#include "usb/usbdonglemanager.h"
+
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QTest>
+#include <QtDebug>
+
+using namespace halvorn;
+
+namespace {
+
+constexpr int SilentTransferWaitMs = 20;
+
+} // namespace
+
+WindowRig::WindowRig(const QJsonObject& installation)
+{
+    const QString path = m_dir.filePath(QStringLiteral("installation.json"));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly))
+        file.write(QJsonDocument(installation).toJson());
+    file.close();
+    MyApplication::instance()->setSimulation(true, path);
+}
+
+WindowRig::~WindowRig()
+{
+    waitForIdleTasks();
+    m_window.reset();
+    MyApplication::instance()->setSimulation(false, QString());
+}
+
+QJsonObject WindowRig::dongle(int capabilities, const QJsonObject& dali, const QJsonObject& dmx,
+                              const QJsonObject& keymark, const QString& name)
+{
+    return QJsonObject{{QStringLiteral("name"), name},
+                       {QStringLiteral("firmwareVersion"), 5},
+                       {QStringLiteral("capabilities"), capabilities},
+                       {QStringLiteral("dali"), dali},
+                       {QStringLiteral("dmx"), dmx},
+                       {QStringLiteral("keymark"), keymark}};
+}
+
+QJsonObject WindowRig::installation(const QJsonObject& dongle)
+{
+    return QJsonObject{{QStringLiteral("dongles"), QJsonArray{dongle}}};
+}
+
+bool WindowRig::start(int timeoutMs)
+{
+    m_window = std::make_unique<TivaroMainWindow>();
+    if (!m_window->portline()) {
+        qWarning("WindowRig: the window did not start the simulation");
+        return false;
+    }
+    m_window->portline()->setTimeoutWaitMs(SilentTransferWaitMs);
+    m_window->show();
+
+    const auto ready = [this] {
+        usb::USBDongle* tool = dongle();
+        if (!tool || !tool->isVersionKnown())
+            return false;
+        if (!m_window->dmxWidget()->network())
+            return false;
+        if (tool->isDALISupported() && !m_window->daliWidget()->network())
+            return false;
+        if (tool->isKeymarkWriteSupported() && !m_window->keymarkWidget()->network())
+            return false;
+        return !general::TaskScheduler::instance()->currentTask()
+               && general::TaskScheduler::instance()->queuedCount() == 0;
+    };
+    if (!QTest::qWaitFor(ready, timeoutMs)) {
+        qWarning("WindowRig: the dongle's networks did not reach the window within %d ms", timeoutMs);
+        return false;
+    }
+    return true;
+}
+
+std::shared_ptr<sim::VirtualPortline> WindowRig::portline() const
+{
+    return m_window ? m_window->portline() : nullptr;
+}
+
+std::shared_ptr<sim::SimDongle> WindowRig::simDongle(int index) const
+{
+    const auto line = portline();
+    if (!line)
+        return nullptr;
+    const auto dongles = line->pluggedDongles();
+    return dongles.value(index);
+}
+
+usb::USBDongle* WindowRig::dongle() const
+{
+    const QList<usb::USBDongle*> dongles = usb::USBDongleManager::instance()->dongles();
+    return dongles.value(0);
+}
+
+bool WindowRig::waitForIdleTasks(int timeoutMs)
+{
+    general::TaskScheduler* scheduler = general::TaskScheduler::instance();
+    return QTest::qWaitFor([scheduler] { return !scheduler->currentTask() && scheduler->queuedCount() == 0; },
+                           timeoutMs);
+}
