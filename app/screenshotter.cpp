@@ -233,8 +233,9 @@ void Screenshotter::run()
             logs->tabs()->setCurrentIndex(i);
     }
     for (int i = 0; i < logs->logCount(); ++i) {
-        for (int column = 0; column < 3; ++column)
-            logs->logWidget(i)->resizeColumnToContents(column);
+        logs->logWidget(i)->setColumnWidth(0, 100);
+        logs->logWidget(i)->setColumnWidth(1, 60);
+        logs->logWidget(i)->setColumnWidth(2, 150);
     }
     save(logs, "log.png");
 
