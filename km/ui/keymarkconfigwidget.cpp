@@ -252,6 +252,15 @@ void KeymarkConfigWidget::setNetwork(KeymarkNetwork* network)
                                                 &KeymarkConfigWidget::OnKeymarkConnect));
             m_networkConnections.append(connect(network, &KeymarkNetwork::OnKeymarkDisconnect, this,
                                                 &KeymarkConfigWidget::OnKeymarkDisconnect));
+            // Jobs queued to a network that goes never report back: the
+            // form must not wait for them (nor keep its busy dialog up).
+            m_networkConnections.append(connect(network, &QObject::destroyed, this, [this] {
+                m_pendingJobs = 0;
+                m_reading = false;
+                if (m_progress->isVisible())
+                    writeDone();
+                OnKeymarkDisconnect();
+            }));
         }
         // A network that found its tag before it came here announces nothing new.
         if (network && network->isTagConnected())
@@ -287,7 +296,8 @@ bool KeymarkConfigWidget::onNetwork(std::function<void(KeymarkNetwork*, KeymarkD
                 [self, done] {
                     if (!self)
                         return;
-                    --self->m_pendingJobs;
+                    if (self->m_pendingJobs > 0)
+                        --self->m_pendingJobs;
                     if (done)
                         done();
                 },

@@ -35,6 +35,7 @@
 #include <QContextMenuEvent>
 #include <QJsonArray>
 #include <QJsonObject>
+#include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QPushButton>
@@ -420,14 +421,25 @@ void TestEndToEnd::cancelStopsARunningSearch()
 
     QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), WaitMs);
     QCOMPARE(status->taskName(), QStringLiteral("Search all devices"));
+    // Another search waits behind it.
+    QMenu* again = contextMenuOn(*window.deviceTreeDock(), QStringLiteral("DALI Network"));
+    QVERIFY(again);
+    entry(again, QStringLiteral("Search short addresses"))->trigger();
+    again->close();
+    QTRY_COMPARE_WITH_TIMEOUT(status->queueLabel()->text(), QStringLiteral("1 more queued"), WaitMs);
     // Well under way: the search has put its first frames on the bus.
     QTRY_VERIFY_WITH_TIMEOUT(busFrames(rig.simDongle()) >= 20, WaitMs);
+
+    // Cancel stops the running search only; the waiting one starts.
+    QTest::mouseClick(status->cancelButton(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(status->taskName(), QStringLiteral("Search short addresses"), 5000);
+    const int addressed = addressedGear(rig.simDongle());
+    QVERIFY2(addressed < GearCount, qPrintable(QString::number(addressed)));
+    QVERIFY(status->queueLabel()->text().isEmpty());
 
     QTest::mouseClick(status->cancelButton(), Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(!status->isVisible(), 5000);
     QVERIFY(!general::TaskScheduler::instance()->currentTask());
-    const int addressed = addressedGear(rig.simDongle());
-    QVERIFY2(addressed < GearCount, qPrintable(QString::number(addressed)));
 }
 
 int main(int argc, char* argv[])
