@@ -1,10 +1,13 @@
 #include "app/devicetreedock.h"
 
 #include "general/treenode.h"
+#include "general/ui/devicenodemenu.h"
+#include "general/ui/parameternodemenu.h"
 #include "general/ui/treenodecontroller.h"
 #include "general/ui/treenodemenu.h"
 #include "general/ui/treenodemodel.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QTreeView>
 
@@ -50,14 +53,25 @@ DeviceTreeDock::DeviceTreeDock(general::TreeNode* root, general::TreeNodeControl
 
 general::TreeNodeMenu* DeviceTreeDock::menuFor(const QModelIndex& index) const
 {
-    return general::TreeNodeMenu::create(m_model->nodeForIndex(index.siblingAtColumn(0)));
+    general::TreeNode* node = m_model->nodeForIndex(index.siblingAtColumn(0));
+    general::TreeNodeMenu* menu = general::TreeNodeMenu::create(node);
+    // The menus of devices and parameters have no update entry of their
+    // own; every other node's menu starts with one.
+    if (qobject_cast<general::DeviceNodeMenu*>(menu) || qobject_cast<general::ParameterNodeMenu*>(menu)) {
+        auto* update = new QAction(QStringLiteral("Update \"%1\"").arg(node->name()), menu);
+        connect(update, &QAction::triggered, node, &general::TreeNode::triggerUpdate);
+        menu->insertAction(menu->actions().value(0), update);
+    }
+    return menu;
 }
 
 void DeviceTreeDock::showMenu(const QPoint& position)
 {
-    const QModelIndex index = m_view->indexAt(position);
-    if (general::TreeNode* node = m_model->nodeForIndex(index.siblingAtColumn(0)))
-        general::TreeNodeMenu::popupFor(node, m_view->viewport()->mapToGlobal(position));
+    general::TreeNodeMenu* menu = menuFor(m_view->indexAt(position));
+    if (!menu)
+        return;
+    menu->setAttribute(Qt::WA_DeleteOnClose);
+    menu->popup(m_view->viewport()->mapToGlobal(position));
 }
 
 void DeviceTreeDock::expandNewRows(const QModelIndex& parent, int first, int last)

@@ -399,6 +399,27 @@ void TestEndToEnd::searchFromTheTreeCommissionsTheGear()
     // The commissioned gear shows under the DALI network.
     for (const QModelIndex& device : devices())
         QCOMPARE(device.parent().data().toString(), QStringLiteral("DALI Network"));
+
+    // A gear's own menu updates it: its levels are read from the bus.
+    QMenu* gearMenu = contextMenuOn(dock, QStringLiteral("DALI Device 1"));
+    QVERIFY(gearMenu);
+    QAction* update = entry(gearMenu, QStringLiteral("Update \"DALI Device 1\""));
+    QVERIFY(update);
+    QVERIFY(entry(gearMenu, QStringLiteral("Search parameters")));
+    QVERIFY(entry(gearMenu, QStringLiteral("Remove device")));
+    update->trigger();
+    gearMenu->close();
+    const QModelIndex gear = dock.model()->match(dock.model()->index(0, 0), Qt::DisplayRole,
+                                                 QStringLiteral("DALI Device 1"), 1,
+                                                 Qt::MatchExactly | Qt::MatchRecursive).value(0);
+    QVERIFY(gear.isValid());
+    const auto maxLevel = [&dock, gear] {
+        const QModelIndexList found = dock.model()->match(dock.model()->index(0, 0, gear), Qt::DisplayRole,
+                                                          QStringLiteral("Max level"), 1,
+                                                          Qt::MatchExactly | Qt::MatchRecursive);
+        return found.isEmpty() ? QString() : found.first().siblingAtColumn(4).data().toString();
+    };
+    QTRY_COMPARE_WITH_TIMEOUT(maxLevel(), QStringLiteral("254"), WaitMs);
 }
 
 void TestEndToEnd::cancelStopsARunningSearch()
