@@ -10,7 +10,6 @@
 #include <QJsonObject>
 #include <QList>
 #include <QMap>
-#include <QRecursiveMutex>
 #include <QString>
 
 #include <mutex>
@@ -85,9 +84,9 @@ public:
     SimDongle(const SimDongle&) = delete;
     SimDongle& operator=(const SimDongle&) = delete;
 
-    [[nodiscard]] std::unique_lock<QRecursiveMutex> lock() const
+    [[nodiscard]] std::unique_lock<std::recursive_mutex> lock() const
     {
-        return std::unique_lock<QRecursiveMutex>(m_mutex);
+        return std::unique_lock<std::recursive_mutex>(m_mutex);
     }
 
     QString name() const;
@@ -162,7 +161,7 @@ private:
     void writeParameterLocked(quint16 address, quint16 value);
     void restartDmxAssembly(int slotCount);
 
-    mutable QRecursiveMutex m_mutex;
+    mutable std::recursive_mutex m_mutex;
     QString m_name;
     QMap<quint16, quint16> m_memory;
     QMap<quint16, quint16> m_configuredParameters; // from the installation file

@@ -3,9 +3,7 @@
 #include "sim/siminstallation.h"
 #include "sim/simdongle.h"
 
-#include <QDeadlineTimer>
 #include <QJsonValue>
-#include <QMutexLocker>
 
 #include <algorithm>
 #include <chrono>
@@ -88,7 +86,7 @@ std::shared_ptr<SimDongle> VirtualPortline::plug(std::shared_ptr<SimDongle> dong
 {
     if (!dongle)
         dongle = std::make_shared<SimDongle>();
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     for (const auto& device : m_devices) {
         if (device->plugged && device->dongle == dongle)
             return dongle;
@@ -102,7 +100,7 @@ std::shared_ptr<SimDongle> VirtualPortline::plug(std::shared_ptr<SimDongle> dong
 
 bool VirtualPortline::unplug(const std::shared_ptr<SimDongle>& dongle)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     for (const auto& device : m_devices) {
         if (device->plugged && device->dongle == dongle) {
             unplugLocked(device.get());
@@ -121,12 +119,12 @@ void VirtualPortline::unplugLocked(Device* device)
             handle->reply.clear();
         }
     }
-    m_unplugged.wakeAll();
+    m_unplugged.notify_all();
 }
 
 bool VirtualPortline::isPlugged(const std::shared_ptr<SimDongle>& dongle) const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return std::any_of(m_devices.begin(), m_devices.end(), [&](const auto& device) {
         return device->plugged && device->dongle == dongle;
     });
@@ -134,7 +132,7 @@ bool VirtualPortline::isPlugged(const std::shared_ptr<SimDongle>& dongle) const
 
 QList<std::shared_ptr<SimDongle>> VirtualPortline::pluggedDongles() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     QList<std::shared_ptr<SimDongle>> dongles;
     for (const auto& device : m_devices) {
         if (device->plugged)
@@ -145,37 +143,37 @@ QList<std::shared_ptr<SimDongle>> VirtualPortline::pluggedDongles() const
 
 int VirtualPortline::openHandleCount() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return int(m_handles.size());
 }
 
 void VirtualPortline::setLatencyUs(int microseconds)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     m_latencyUs = std::max(microseconds, 0);
 }
 
 int VirtualPortline::latencyUs() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return m_latencyUs;
 }
 
 void VirtualPortline::setEnumerationDelayMs(int milliseconds)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     m_enumerationDelayMs = std::max(milliseconds, 0);
 }
 
 int VirtualPortline::enumerationCount() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     return m_enumerationCount;
 }
 
 void VirtualPortline::setTimeoutWaitMs(int milliseconds)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     m_timeoutWaitMs = milliseconds;
 }
 
@@ -224,14 +222,14 @@ std::shared_ptr<VirtualPortline> VirtualPortline::fromInstallationFile(const QSt
 
 int VirtualPortline::getDeviceList(QList<UsbDevice>& devices)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     ++m_enumerationCount;
     if (m_enumerationDelayMs > 0) {
         // A slow bus: the wait is not cut short by unplugging.
         const int delayMs = m_enumerationDelayMs;
         locker.unlock();
         std::this_thread::sleep_for(std::chrono::milliseconds(delayMs));
-        locker.relock();
+        locker.lock();
     }
     devices.clear();
     for (const auto& device : m_devices) {
@@ -250,7 +248,7 @@ int VirtualPortline::getDeviceDescriptor(UsbDevice device, UsbDeviceDescriptor& 
 {
     std::shared_ptr<SimDongle> dongle;
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         const Device* record = findDeviceLocked(device);
         if (!record)
             return UsbErrorInvalidParam;
@@ -265,7 +263,7 @@ int VirtualPortline::getDeviceDescriptor(UsbDevice device, UsbDeviceDescriptor& 
 int VirtualPortline::open(UsbDevice device, UsbHandle& handle)
 {
     handle = nullptr;
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     Device* record = findDeviceLocked(device);
     if (!record)
         return UsbErrorInvalidParam;
@@ -283,7 +281,7 @@ int VirtualPortline::open(UsbDevice device, UsbHandle& handle)
 
 void VirtualPortline::close(UsbHandle handle)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     const auto found = std::find_if(m_handles.begin(), m_handles.end(),
                                     [&](const auto& entry) { return entry.get() == handle; });
     if (found != m_handles.end())
@@ -292,14 +290,14 @@ void VirtualPortline::close(UsbHandle handle)
 
 UsbDevice VirtualPortline::deviceOf(UsbHandle handle)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     const Handle* record = findHandleLocked(handle);
     return record ? record->device : nullptr;
 }
 
 int VirtualPortline::claimInterface(UsbHandle handle, int interfaceNumber)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     Handle* record = findHandleLocked(handle);
     if (!record)
         return UsbErrorInvalidParam;
@@ -316,7 +314,7 @@ int VirtualPortline::claimInterface(UsbHandle handle, int interfaceNumber)
 
 int VirtualPortline::releaseInterface(UsbHandle handle, int interfaceNumber)
 {
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     Handle* record = findHandleLocked(handle);
     if (!record)
         return UsbErrorInvalidParam;
@@ -332,7 +330,7 @@ int VirtualPortline::resetDevice(UsbHandle handle)
 {
     std::shared_ptr<SimDongle> dongle;
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         Handle* record = findHandleLocked(handle);
         if (!record)
             return UsbErrorInvalidParam;
@@ -357,7 +355,7 @@ int VirtualPortline::bulkTransfer(UsbHandle handle, unsigned char endpoint, unsi
     Handle* record;
     std::shared_ptr<SimDongle> dongle;
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         record = findHandleLocked(handle);
         if (!record)
             return UsbErrorInvalidParam;
@@ -385,11 +383,11 @@ int VirtualPortline::transferOut(Handle* handle, const std::shared_ptr<SimDongle
     QByteArray request(reinterpret_cast<const char*>(data), length);
 
     if (const auto fault = dongle->takeFault(SimFault::Out, code, parameter)) {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         switch (fault->kind) {
         case SimFault::Timeout:
             handle->hasReply = false;
-            return waitForTimeoutLocked(handle->device, timeoutMs);
+            return waitForTimeoutLocked(locker, handle->device, timeoutMs);
         case SimFault::Stall:
             handle->hasReply = false;
             return UsbErrorPipe;
@@ -408,7 +406,7 @@ int VirtualPortline::transferOut(Handle* handle, const std::shared_ptr<SimDongle
 
     const QByteArray reply = dongle->process(request);
 
-    QMutexLocker locker(&m_mutex);
+    std::unique_lock<std::mutex> locker(m_mutex);
     if (!handle->device->plugged)
         return UsbErrorNoDevice;
     handle->hasReply = !reply.isEmpty();
@@ -428,7 +426,7 @@ int VirtualPortline::transferIn(Handle* handle, const std::shared_ptr<SimDongle>
     int code;
     int parameter;
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         code = handle->requestCode;
         parameter = handle->requestParameter;
     }
@@ -437,7 +435,7 @@ int VirtualPortline::transferIn(Handle* handle, const std::shared_ptr<SimDongle>
     QByteArray reply;
     qint64 readyNs;
     {
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         if (!handle->device->plugged)
             return UsbErrorNoDevice;
         const bool hasReply = handle->hasReply;
@@ -455,14 +453,14 @@ int VirtualPortline::transferIn(Handle* handle, const std::shared_ptr<SimDongle>
         if (fault && fault->kind == SimFault::Error)
             return fault->result;
         if (!hasReply || (fault && fault->kind == SimFault::Timeout))
-            return waitForTimeoutLocked(handle->device, timeoutMs);
+            return waitForTimeoutLocked(locker, handle->device, timeoutMs);
     }
 
     if (fault)
         applyReplyFault(*fault, reply);
     if (readyNs > nowNs()) {
         waitUntilNs(readyNs);
-        QMutexLocker locker(&m_mutex);
+        std::unique_lock<std::mutex> locker(m_mutex);
         if (!handle->device->plugged)
             return UsbErrorNoDevice;
     }
@@ -474,13 +472,12 @@ int VirtualPortline::transferIn(Handle* handle, const std::shared_ptr<SimDongle>
     return reply.size() > length ? UsbErrorOverflow : UsbSuccess;
 }
 
-int VirtualPortline::waitForTimeoutLocked(const Device* device, unsigned int timeoutMs)
+int VirtualPortline::waitForTimeoutLocked(std::unique_lock<std::mutex>& lock, const Device* device,
+                                          unsigned int timeoutMs)
 {
     const qint64 waitMs = m_timeoutWaitMs < 0 ? qint64(timeoutMs)
                                               : std::min<qint64>(timeoutMs, m_timeoutWaitMs);
-    QDeadlineTimer deadline(waitMs);
-    while (device->plugged && !deadline.hasExpired())
-        m_unplugged.wait(&m_mutex, deadline);
+    m_unplugged.wait_for(lock, std::chrono::milliseconds(waitMs), [device] { return !device->plugged; });
     return device->plugged ? UsbErrorTimeout : UsbErrorNoDevice;
 }
 

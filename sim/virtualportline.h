@@ -4,11 +4,12 @@
 
 #include <QJsonObject>
 #include <QList>
-#include <QMutex>
 #include <QString>
-#include <QWaitCondition>
+
+#include <condition_variable>
 
 #include <memory>
+#include <mutex>
 #include <vector>
 
 namespace halvorn::sim {
@@ -96,14 +97,15 @@ private:
                     int length, int* transferred, unsigned int timeoutMs);
     int transferIn(Handle* handle, const std::shared_ptr<SimDongle>& dongle, unsigned char* data,
                    int length, int* transferred, unsigned int timeoutMs);
-    // Blocks like a transfer that gets no answer; m_mutex must be held.
-    int waitForTimeoutLocked(const Device* device, unsigned int timeoutMs);
+    // Blocks like a transfer that gets no answer; `lock` holds m_mutex.
+    int waitForTimeoutLocked(std::unique_lock<std::mutex>& lock, const Device* device,
+                             unsigned int timeoutMs);
     void unplugLocked(Device* device);
     Device* findDeviceLocked(usb::UsbDevice device) const;
     Handle* findHandleLocked(usb::UsbHandle handle) const;
 
-    mutable QMutex m_mutex;
-    QWaitCondition m_unplugged;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_unplugged;
     // Device records are never freed while the portline lives, so a
     // UsbDevice stays valid for as long as anyone may hold it.
     std::vector<std::unique_ptr<Device>> m_devices; // guarded by m_mutex

@@ -12,7 +12,6 @@
 #include "usb/usbnetwork.h"
 #include "vx/vxnetwork.h"
 
-#include <QMutexLocker>
 
 namespace halvorn::usb {
 
@@ -260,7 +259,7 @@ bool USBDongle::ensureFlagParameter(ParameterGroup* group, const ParameterSpec& 
 
 void USBDongle::searchParameters()
 {
-    QMutexLocker locker(&m_initMutex);
+    std::lock_guard<std::mutex> locker(m_initMutex);
     ParameterGroup* group = parameterGroup();
 
     Parameter* version = ensureParameter(group, VersionSpec);

@@ -3,11 +3,11 @@
 #include "general/device.h"
 #include "general/network.h"
 
-#include <QMutex>
 #include <QString>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace halvorn::general {
 class BitFlagParameterView;
@@ -171,7 +171,7 @@ private:
     std::atomic<general::Network*> m_keymarkNetwork{nullptr};
     std::atomic<general::BitFlagParameterView*> m_busPowerBit{nullptr};
     // One initialize() at a time.
-    QMutex m_initMutex;
+    std::mutex m_initMutex;
 };
 
 } // namespace halvorn::usb

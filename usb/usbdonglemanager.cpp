@@ -7,7 +7,6 @@
 #include "usb/usbhandler.h"
 
 #include <QDeadlineTimer>
-#include <QMutexLocker>
 #include <QTimer>
 
 #include <atomic>
@@ -17,7 +16,7 @@ namespace halvorn::usb {
 namespace {
 
 std::atomic<USBDongleManager*> s_instance{nullptr};
-QMutex s_instanceMutex;
+std::mutex s_instanceMutex;
 USBDongleManager::BackendFactory s_factory; // guarded by s_instanceMutex
 
 std::shared_ptr<UsbBackend> makeLibUsbBackend()
@@ -51,7 +50,7 @@ USBDongleManager::~USBDongleManager()
     std::shared_ptr<USBHandler> handler;
     QList<QPointer<USBDongle>> dongles;
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         handler = m_handler;
         dongles = m_dongles.values();
         m_dongles.clear();
@@ -70,7 +69,7 @@ USBDongleManager* USBDongleManager::instance()
 {
     if (USBDongleManager* manager = s_instance.load())
         return manager;
-    QMutexLocker locker(&s_instanceMutex);
+    std::lock_guard<std::mutex> locker(s_instanceMutex);
     if (!s_instance.load())
         s_instance.store(new USBDongleManager(s_factory));
     return s_instance.load();
@@ -78,7 +77,7 @@ USBDongleManager* USBDongleManager::instance()
 
 void USBDongleManager::setBackendFactory(BackendFactory factory)
 {
-    QMutexLocker locker(&s_instanceMutex);
+    std::lock_guard<std::mutex> locker(s_instanceMutex);
     s_factory = std::move(factory);
 }
 
@@ -86,7 +85,7 @@ bool USBDongleManager::shutdownInstance(int waitMs)
 {
     USBDongleManager* manager;
     {
-        QMutexLocker locker(&s_instanceMutex);
+        std::lock_guard<std::mutex> locker(s_instanceMutex);
         manager = s_instance.exchange(nullptr);
     }
     if (!manager)
@@ -134,19 +133,19 @@ bool USBDongleManager::stop(int waitMs)
 
 std::shared_ptr<USBHandler> USBDongleManager::handler() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> locker(m_mutex);
     return m_handler;
 }
 
 USBDongle* USBDongleManager::dongle(int dongleIndex) const
 {
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> locker(m_mutex);
     return m_dongles.value(dongleIndex).data();
 }
 
 QList<USBDongle*> USBDongleManager::dongles() const
 {
-    QMutexLocker locker(&m_mutex);
+    std::lock_guard<std::mutex> locker(m_mutex);
     QList<USBDongle*> result;
     for (const QPointer<USBDongle>& dongle : m_dongles) {
         if (dongle)
@@ -162,7 +161,7 @@ void USBDongleManager::run()
         backend = makeLibUsbBackend();
     auto handler = std::make_shared<USBHandler>(std::move(backend));
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         m_handler = handler;
     }
     connect(handler.get(), &USBHandler::dongleConnect, this, &USBDongleManager::dongleConnected);
@@ -206,12 +205,12 @@ void USBDongleManager::dongleConnected(int dongleIndex)
 {
     USBDongle* dongle;
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         dongle = m_dongles.value(dongleIndex).data();
     }
     if (!dongle) {
         dongle = new USBDongle(handler(), dongleIndex, m_dongleParent);
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         m_dongles.insert(dongleIndex, dongle);
     }
     dongle->setConnected();
@@ -222,7 +221,7 @@ void USBDongleManager::dongleDisconnected(int dongleIndex)
 {
     USBDongle* dongle;
     {
-        QMutexLocker locker(&m_mutex);
+        std::lock_guard<std::mutex> locker(m_mutex);
         dongle = m_dongles.value(dongleIndex).data();
     }
     if (!dongle)

@@ -5,12 +5,12 @@
 
 #include <QList>
 #include <QMap>
-#include <QMutex>
 #include <QPointer>
 #include <QThread>
 
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class QTimer;
 
@@ -98,7 +98,7 @@ private:
     const BackendFactory m_factory;
     general::TreeNode* m_dongleParent = nullptr;
     QTimer* m_pollTimer = nullptr; // lives in the manager's thread while it runs
-    mutable QMutex m_mutex;
+    mutable std::mutex m_mutex;
     std::shared_ptr<USBHandler> m_handler; // guarded by m_mutex
     QMap<int, QPointer<USBDongle>> m_dongles; // guarded by m_mutex
 };

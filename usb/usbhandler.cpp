@@ -2,8 +2,6 @@
 
 #include "general/log.h"
 
-#include <QMutexLocker>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -60,7 +58,7 @@ USBHandler::~USBHandler()
 {
     // Handles still open belong to dongles the manager did not shut down
     // (a leaked manager, or a handler used on its own): close them quietly.
-    QMutexLocker locker(&m_exchangeLock);
+    std::lock_guard<std::mutex> locker(m_exchangeLock);
     for (UsbHandle handle : std::as_const(m_handles)) {
         m_backend->releaseInterface(handle, InterfaceNumber);
         m_backend->close(handle);
@@ -94,7 +92,7 @@ void USBHandler::transfer(int dongleIndex, const unsigned char* request, int req
     int closedIndex = -1;
     bool succeeded = false;
     {
-        QMutexLocker locker(&m_exchangeLock);
+        std::lock_guard<std::mutex> locker(m_exchangeLock);
         const auto found = m_handles.constFind(dongleIndex);
         if (found == m_handles.constEnd())
             return;
@@ -187,7 +185,7 @@ void USBHandler::checkForDevices()
 
         int index;
         {
-            QMutexLocker locker(&m_exchangeLock);
+            std::lock_guard<std::mutex> locker(m_exchangeLock);
             index = indexOfDeviceLocked(device);
         }
         if (index < 0)
@@ -202,7 +200,7 @@ void USBHandler::checkForDevices()
     for (int index : std::as_const(missing)) {
         bool closed;
         {
-            QMutexLocker locker(&m_exchangeLock);
+            std::lock_guard<std::mutex> locker(m_exchangeLock);
             if (!m_handles.contains(index))
                 continue; // closed meanwhile by a failing exchange
             logToMain(general::USB, QStringLiteral("USB: Closing device."), general::INFO);
@@ -245,7 +243,7 @@ int USBHandler::openDevice(UsbDevice device)
 
     int index;
     {
-        QMutexLocker locker(&m_exchangeLock);
+        std::lock_guard<std::mutex> locker(m_exchangeLock);
         index = smallestFreeIndexLocked();
         m_handles.insert(index, handle);
     }
@@ -259,7 +257,7 @@ void USBHandler::closeDevice(int dongleIndex)
 {
     bool closed;
     {
-        QMutexLocker locker(&m_exchangeLock);
+        std::lock_guard<std::mutex> locker(m_exchangeLock);
         closed = closeDeviceLocked(dongleIndex);
     }
     if (closed)
@@ -289,13 +287,13 @@ void USBHandler::abortExchanges()
 
 QList<int> USBHandler::openIndices() const
 {
-    QMutexLocker locker(&m_exchangeLock);
+    std::lock_guard<std::mutex> locker(m_exchangeLock);
     return m_handles.keys();
 }
 
 bool USBHandler::isOpen(int dongleIndex) const
 {
-    QMutexLocker locker(&m_exchangeLock);
+    std::lock_guard<std::mutex> locker(m_exchangeLock);
     return m_handles.contains(dongleIndex);
 }
 

@@ -4,11 +4,11 @@
 
 #include <QList>
 #include <QMap>
-#include <QMutex>
 #include <QObject>
 
 #include <atomic>
 #include <memory>
+#include <mutex>
 
 namespace halvorn::usb {
 
@@ -106,7 +106,7 @@ private:
     void noteSuccess();
 
     const std::shared_ptr<UsbBackend> m_backend;
-    mutable QMutex m_exchangeLock;
+    mutable std::mutex m_exchangeLock;
     QMap<int, UsbHandle> m_handles;            // guarded by m_exchangeLock
     std::atomic<int> m_failureCount{0};        // changed under m_exchangeLock
     std::atomic<bool> m_aborted{false};

@@ -32,10 +32,22 @@ Q_DECLARE_METATYPE(halvorn::usb::USBDongle*)
 
 namespace {
 
-USBDongle* dongleArgument(const QSignalSpy& spy, int call)
+// The manager's announcements, recorded in the test's thread: they are
+// emitted in the manager's thread, where a QSignalSpy would race with the
+// test reading it.
+class Announcements : public QObject
 {
-    return spy.at(call).first().value<USBDongle*>();
-}
+public:
+    explicit Announcements(USBDongleManager* manager)
+    {
+        connect(manager, &USBDongleManager::dongleConnect, this, [this](USBDongle* dongle) { connected.append(dongle); });
+        connect(manager, &USBDongleManager::dongleDisconnect, this,
+                [this](USBDongle* dongle) { disconnected.append(dongle); });
+    }
+
+    QList<USBDongle*> connected;
+    QList<USBDongle*> disconnected;
+};
 
 // Initialises a dongle on the calling thread and waits for its networks.
 bool initializeAndWait(USBDongle* dongle)
@@ -108,14 +120,13 @@ private Q_SLOTS:
     void plugUnplugAndReplugGiveTheSameDongle()
     {
         startManager();
-        QSignalSpy connected(m_manager, &USBDongleManager::dongleConnect);
-        QSignalSpy disconnected(m_manager, &USBDongleManager::dongleDisconnect);
+        Announcements events(m_manager);
         LogRecorder log;
 
         auto sim = m_portline->plug();
         emit m_manager->triggerDeviceCheck();
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
-        USBDongle* dongle = dongleArgument(connected, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 1, 5000);
+        USBDongle* dongle = events.connected.at(0);
         QCOMPARE(dongle->name(), QStringLiteral("Portline"));
         QCOMPARE(dongle->dongleIndex(), 1);
         QCOMPARE(dongle->thread(), m_root->thread());
@@ -129,8 +140,8 @@ private Q_SLOTS:
 
         m_portline->unplug(sim);
         emit m_manager->triggerDeviceCheck();
-        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 5000);
-        QCOMPARE(dongleArgument(disconnected, 0), dongle);
+        QTRY_COMPARE_WITH_TIMEOUT(events.disconnected.size(), 1, 5000);
+        QCOMPARE(events.disconnected.at(0), dongle);
         QVERIFY(!dongle->isEnabled());
         QVERIFY(!dongle->isConnected());
         QCOMPARE(dongle->parentNode(), m_root);
@@ -139,8 +150,8 @@ private Q_SLOTS:
 
         m_portline->plug(sim);
         emit m_manager->triggerDeviceCheck();
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, 5000);
-        QCOMPARE(dongleArgument(connected, 1), dongle);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 2, 5000);
+        QCOMPARE(events.connected.at(1), dongle);
         QCOMPARE(m_manager->dongles(), QList<USBDongle*>{dongle});
         QVERIFY(dongle->isEnabled());
         QVERIFY(!dongle->isVersionKnown());
@@ -154,26 +165,25 @@ private Q_SLOTS:
     void oneDongleObjectPerIndex()
     {
         startManager();
-        QSignalSpy connected(m_manager, &USBDongleManager::dongleConnect);
+        Announcements events(m_manager);
         auto first = m_portline->plug();
         auto second = m_portline->plug();
         emit m_manager->triggerDeviceCheck();
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 2, 5000);
         const QList<USBDongle*> dongles = m_manager->dongles();
         QCOMPARE(dongles.size(), 2);
         QCOMPARE(dongles.at(0)->dongleIndex(), 1);
         QCOMPARE(dongles.at(1)->dongleIndex(), 2);
 
         // Whichever dongle comes back first takes index 1 and its object.
-        QSignalSpy disconnected(m_manager, &USBDongleManager::dongleDisconnect);
         m_portline->unplug(first);
         m_portline->unplug(second);
         emit m_manager->triggerDeviceCheck();
-        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 2, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(events.disconnected.size(), 2, 5000);
         m_portline->plug(second);
         emit m_manager->triggerDeviceCheck();
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 3, 5000);
-        QCOMPARE(dongleArgument(connected, 2), dongles.at(0));
+        QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 3, 5000);
+        QCOMPARE(events.connected.at(2), dongles.at(0));
         QCOMPARE(m_manager->dongles(), dongles);
     }
 
@@ -208,21 +218,20 @@ private Q_SLOTS:
         auto sim = m_portline->plug();
         sim->injectFault(SimFault::unplug().forCode(0x0D).forParameter(8).next(1));
         startManager();
-        QSignalSpy disconnected(m_manager, &USBDongleManager::dongleDisconnect);
-        QSignalSpy connected(m_manager, &USBDongleManager::dongleConnect);
+        Announcements events(m_manager);
         QTRY_VERIFY_WITH_TIMEOUT(m_manager->dongle(1) != nullptr, 5000);
         USBDongle* dongle = m_manager->dongle(1);
 
         dongle->queueInitialize();
         // The failures on the task thread reset and close the dongle; the
         // manager hears of it in its own thread.
-        QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(events.disconnected.size(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(dongle->daliNetwork() && dongle->vxNetwork() && dongle->keymarkNetwork(), 10000);
         QVERIFY(!dongle->isEnabled());
 
         m_portline->plug(sim);
         emit m_manager->triggerDeviceCheck();
-        QTRY_VERIFY_WITH_TIMEOUT(connected.count() >= 1 && dongle->isEnabled(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(events.connected.size() >= 1 && dongle->isEnabled(), 5000);
         QVERIFY(initializeAndWait(dongle));
         QCOMPARE(dongle->findParameter(8)->value(), 0);
     }
@@ -252,10 +261,10 @@ private Q_SLOTS:
         USBDongleManager::setBackendFactory([portline] { return portline; });
         USBDongleManager* manager = USBDongleManager::instance();
         QCOMPARE(USBDongleManager::instance(), manager);
-        QSignalSpy connected(manager, &USBDongleManager::dongleConnect);
+        Announcements events(manager);
         manager->start(m_root);
-        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, 5000);
-        QPointer<USBDongle> dongle = dongleArgument(connected, 0);
+        QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 1, 5000);
+        QPointer<USBDongle> dongle = events.connected.at(0);
         QVERIFY(initializeAndWait(dongle));
         QSignalSpy detached(dongle->daliNetwork(), &general::Network::networkDisconnected);
         QCOMPARE(m_portline->openHandleCount(), 1);
