@@ -10,6 +10,7 @@
 #include <QThread>
 #include <QTimer>
 
+#include <algorithm>
 #include <cstdio>
 
 namespace halvorn::dmx {
@@ -35,14 +36,18 @@ DMXNetwork::DMXNetwork(general::TreeNode* parent)
 
     m_outputTimer = new QTimer;
     m_outputTimer->setTimerType(Qt::PreciseTimer);
+    m_outputTimer->setSingleShot(true);
     m_outputTimer->setInterval(DefaultIntervalMs);
     emit dmxTimerIntervalChanged(DefaultIntervalMs);
     m_outputTimer->moveToThread(m_outputThread);
     // The timer is deleted in its own thread when that thread ends.
     connect(m_outputThread, &QThread::finished, m_outputTimer, &QObject::deleteLater);
 
-    connect(m_outputTimer, &QTimer::timeout, this, &DMXNetwork::DMX_sendSetpoint, Qt::DirectConnection);
-    connect(this, &DMXNetwork::startDMXTimer, m_outputTimer, qOverload<int>(&QTimer::start));
+    // Everything the timer does runs in the output thread: lambdas with the
+    // timer as context are queued there from any other thread.
+    connect(m_outputTimer, &QTimer::timeout, m_outputTimer, [this] { sendFrameOnSchedule(); },
+            Qt::DirectConnection);
+    connect(this, &DMXNetwork::startDMXTimer, m_outputTimer, [this](int interval) { startSchedule(interval); });
     connect(this, &DMXNetwork::stopDMXTimer, m_outputTimer, &QTimer::stop);
     // Whoever emits the two signals, the state read back follows them.
     connect(this, &DMXNetwork::startDMXTimer, this, [this](int interval) {
@@ -99,8 +104,39 @@ void DMXNetwork::applyInterval(int ms)
     m_intervalMs = ms;
     if (!m_outputTimer)
         return;
-    QTimer* timer = m_outputTimer;
-    QMetaObject::invokeMethod(timer, [timer, ms] { timer->setInterval(ms); }, Qt::QueuedConnection);
+    QMetaObject::invokeMethod(m_outputTimer, [this, ms] { changeScheduleInterval(ms); }, Qt::QueuedConnection);
+}
+
+void DMXNetwork::startSchedule(int intervalMs)
+{
+    m_scheduleIntervalMs = std::max(intervalMs, 1);
+    m_nextFrame = std::chrono::steady_clock::now() + std::chrono::milliseconds(m_scheduleIntervalMs);
+    m_outputTimer->start(m_scheduleIntervalMs);
+}
+
+void DMXNetwork::changeScheduleInterval(int intervalMs)
+{
+    m_scheduleIntervalMs = intervalMs;
+    m_outputTimer->setInterval(intervalMs);
+    if (m_outputTimer->isActive())
+        startSchedule(intervalMs);
+}
+
+void DMXNetwork::sendFrameOnSchedule()
+{
+    DMX_sendSetpoint();
+
+    // Frames keep to a fixed grid of deadlines: a timer that wakes late
+    // delays one frame, not all that follow. Deadlines already missed
+    // (a frame that took longer than the interval) are skipped.
+    using namespace std::chrono;
+    const auto interval = milliseconds(m_scheduleIntervalMs);
+    const auto now = steady_clock::now();
+    m_nextFrame += interval;
+    if (m_nextFrame <= now)
+        m_nextFrame += ((now - m_nextFrame) / interval + 1) * interval;
+    const auto wait = duration_cast<microseconds>(m_nextFrame - now).count();
+    m_outputTimer->start(int((wait + 500) / 1000));
 }
 
 void DMXNetwork::startDMXOutput()

@@ -5,6 +5,7 @@
 #include "general/network.h"
 
 #include <atomic>
+#include <chrono>
 #include <vector>
 
 class QThread;
@@ -23,7 +24,9 @@ class DMXSetpoint;
 //
 // Threads: the network lives in its own thread (Network); the set-point
 // buffer and the output timer live in the output thread, and the timer
-// calls DMX_sendSetpoint() directly there. The timer is started, stopped
+// calls DMX_sendSetpoint() directly there. The timer is re-armed after each
+// frame for the next deadline of a fixed grid (start + k × interval), so
+// the frame rate does not drift when wake-ups come late. The timer is started, stopped
 // and re-timed only through queued calls into that thread (a QTimer cannot
 // be restarted from another thread); the interval and the running state
 // last asked for are kept in atomics, so parameters 11005/11006 read back
@@ -111,10 +114,18 @@ private:
     void createInputs();
     // Queues a new interval into the timer's thread.
     void applyInterval(int ms);
+    // Output thread: (re)starts the frame schedule, changes its interval,
+    // sends a frame and arms the timer for the next deadline.
+    void startSchedule(int intervalMs);
+    void changeScheduleInterval(int intervalMs);
+    void sendFrameOnSchedule();
 
     std::vector<DMXSetpoint*> m_setpoints; // owned; index = universe
     QThread* m_outputThread = nullptr;
     QTimer* m_outputTimer = nullptr;       // lives in m_outputThread, deleted there
+    // The frame schedule; used only in the output thread.
+    std::chrono::steady_clock::time_point m_nextFrame;
+    int m_scheduleIntervalMs = DefaultIntervalMs;
     std::atomic<int> m_intervalMs{DefaultIntervalMs};
     std::atomic<bool> m_outputEnabled{false};
 };
