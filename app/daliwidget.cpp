@@ -66,6 +66,9 @@ dali::DaliNetwork* DALIWidget::network() const
 void DALIWidget::setNetwork(dali::DaliNetwork* network)
 {
     if (network != m_network) {
+        // The bus that the page leaves is no longer powered for it.
+        if (isVisible())
+            switchBusPower(false);
         for (const auto& [slider, input] : std::as_const(m_attached)) {
             if (input)
                 slider->output()->removeInput(input);

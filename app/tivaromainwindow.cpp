@@ -32,6 +32,8 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QCoreApplication>
+#include <QDeadlineTimer>
 #include <QDesktopServices>
 #include <QDialog>
 #include <QDialogButtonBox>
@@ -138,11 +140,30 @@ TivaroMainWindow::~TivaroMainWindow()
     delete m_logWindow;
     // The dongles and their networks go with the tree, unless a manager that
     // would not stop may still use them; the controller, which the nodes
-    // call, goes with them.
-    if (*stopped) {
+    // call, goes with them. A background task must not outlive them.
+    if (*stopped && stopBackgroundTasks()) {
         delete m_treeRoot;
         delete m_treeController;
     }
+}
+
+bool TivaroMainWindow::stopBackgroundTasks()
+{
+    // Each task that starts meanwhile is aborted too: a task aborted before
+    // it runs does nothing, one that runs stops at its next step.
+    TaskScheduler* scheduler = TaskScheduler::instance();
+    const QDeadlineTimer deadline(TaskStopWaitMs);
+    while (scheduler->currentTask() || scheduler->queuedCount() > 0) {
+        if (deadline.hasExpired()) {
+            logToMain(GENERAL, QStringLiteral("A background task did not stop; the device tree is left behind"),
+                      ERROR);
+            return false;
+        }
+        scheduler->abortTask();
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        QThread::msleep(1);
+    }
+    return true;
 }
 
 void TivaroMainWindow::buildPages()

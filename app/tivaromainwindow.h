@@ -67,6 +67,8 @@ class TivaroMainWindow : public QMainWindow
 
 public:
     enum class Mode { DMX, DALI, Keymark };
+    // How long the window waits, as it goes, for background tasks to stop.
+    static constexpr int TaskStopWaitMs = 10000;
 
     explicit TivaroMainWindow(QWidget* parent = nullptr);
     ~TivaroMainWindow() override;
@@ -133,6 +135,9 @@ private:
     // A mode action chosen by the user: entered and remembered.
     void chooseMode(Mode mode);
     void enterPreferredModeIfAvailable();
+    // Aborts the running and waiting tasks and waits (bounded) until none
+    // runs; false when one would not stop.
+    bool stopBackgroundTasks();
     void restoreSettings();
     void saveSettings() const;
 

@@ -16,6 +16,7 @@
 #include "vx/vxnetwork.h"
 
 #include "general/log.h"
+#include "general/taskscheduler.h"
 #include "general/logmessage.h"
 #include "general/ui/devicestatuswidget.h"
 #include "general/ui/multilogwidget.h"
@@ -28,6 +29,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QElapsedTimer>
 #include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
@@ -115,6 +117,7 @@ private Q_SLOTS:
     void simulatorMenuPullsTheTag();
     void installationDialogShowsTheFile();
     void logWindowHasOneTabPerLog();
+    void closingStopsARunningSearchFirst();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -366,6 +369,35 @@ void TestMainWindow::logWindowHasOneTabPerLog()
     // Closing the window closes its log window, so the program can end.
     window.close();
     QVERIFY(!logs->isVisible());
+}
+
+void TestMainWindow::closingStopsARunningSearchFirst()
+{
+    // A commissioning run that takes far longer than the test: twenty gear
+    // on a bus with real DALI timing behind a USB link with its round trip.
+    const QJsonObject dali{{QStringLiteral("powered"), true},
+                           {QStringLiteral("randomGear"), 20},
+                           {QStringLiteral("timing"), QStringLiteral("realistic")}};
+    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, dali)));
+    QVERIFY(rig.start());
+    rig.portline()->setLatencyUs(1000);
+    auto* network = rig.window().daliWidget()->network();
+    network->daliSearch(dali::DaliNetwork::SearchAllDevices);
+    general::TaskScheduler* scheduler = general::TaskScheduler::instance();
+    QTRY_VERIFY_WITH_TIMEOUT(scheduler->currentTask(), WaitMs);
+    // Something waits behind it too.
+    network->daliSearch(dali::DaliNetwork::SearchShortAddresses);
+
+    // The window goes with the tree the search works on: the search must
+    // be over first, and nothing may start after it.
+    QElapsedTimer closing;
+    closing.start();
+    rig.closeWindow();
+    QVERIFY(closing.elapsed() < TivaroMainWindow::TaskStopWaitMs);
+    QVERIFY(!scheduler->currentTask());
+    QCOMPARE(scheduler->queuedCount(), 0);
+    QTest::qWait(50);
+    QVERIFY(!scheduler->currentTask());
 }
 
 int main(int argc, char* argv[])

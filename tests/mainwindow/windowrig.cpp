@@ -38,7 +38,8 @@ WindowRig::WindowRig(const QJsonObject& installation)
 
 WindowRig::~WindowRig()
 {
-    waitForIdleTasks();
+    if (m_window)
+        waitForIdleTasks();
     m_window.reset();
     MyApplication::instance()->setSimulation(false, QString());
 }
@@ -87,6 +88,11 @@ bool WindowRig::start(int timeoutMs)
         return false;
     }
     return true;
+}
+
+void WindowRig::closeWindow()
+{
+    m_window.reset();
 }
 
 std::shared_ptr<sim::VirtualPortline> WindowRig::portline() const

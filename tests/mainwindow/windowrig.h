@@ -52,6 +52,9 @@ public:
     // The tool's dongle for the first simulated dongle (null before start()).
     halvorn::usb::USBDongle* dongle() const;
 
+    // Destroys the window now, whatever runs in the background.
+    void closeWindow();
+
     // True once no background task runs or waits (bounded by timeoutMs).
     static bool waitForIdleTasks(int timeoutMs = 15000);
 
