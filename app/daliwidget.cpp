@@ -9,6 +9,7 @@
 
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace halvorn {
@@ -92,16 +93,20 @@ void DALIWidget::attach(general::OutputSlider* slider, const QString& inputName)
     m_attached.append({slider, input});
 }
 
+// Only the page's own showing and hiding count: minimising the window
+// (spontaneous events) must not take the bus power away from the gear.
 void DALIWidget::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    switchBusPower(true);
+    if (!event->spontaneous())
+        switchBusPower(true);
 }
 
 void DALIWidget::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    switchBusPower(false);
+    if (!event->spontaneous())
+        switchBusPower(false);
 }
 
 void DALIWidget::switchBusPower(bool on)

@@ -11,6 +11,7 @@
 #include <QHBoxLayout>
 #include <QPushButton>
 #include <QScrollArea>
+#include <QShowEvent>
 #include <QVBoxLayout>
 
 namespace halvorn {
@@ -122,17 +123,19 @@ void DMXWidget::refreshDone()
     emit refreshFinished();
 }
 
+// Only the page's own showing and hiding count: a window that is minimised
+// and restored (spontaneous events) keeps the light as it is.
 void DMXWidget::showEvent(QShowEvent* event)
 {
     QWidget::showEvent(event);
-    if (m_network)
+    if (m_network && !event->spontaneous())
         m_network->startDMXOutput();
 }
 
 void DMXWidget::hideEvent(QHideEvent* event)
 {
     QWidget::hideEvent(event);
-    if (m_network)
+    if (m_network && !event->spontaneous())
         m_network->stopDMXOutput();
 }
 

@@ -557,7 +557,8 @@ void TivaroMainWindow::closeEvent(QCloseEvent* event)
 void TivaroMainWindow::restoreSettings()
 {
     const QSettings settings(SettingsOrganisation, SettingsApplication);
-    restoreGeometry(settings.value(GeometryKey).toByteArray());
+    if (!restoreGeometry(settings.value(GeometryKey).toByteArray()))
+        resize(1200, 800);
     restoreState(settings.value(StateKey).toByteArray());
     m_preferredMode = modeFromName(settings.value(ModeKey).toString());
 }
