@@ -9,6 +9,7 @@
 #include "app/dmxwidget.h"
 #include "app/keymarkwidget.h"
 #include "app/myapplication.h"
+#include "app/startupoptions.h"
 #include "app/tivaromainwindow.h"
 
 #include "dali/dalinetwork.h"
@@ -118,6 +119,8 @@ private Q_SLOTS:
     void installationDialogShowsTheFile();
     void logWindowHasOneTabPerLog();
     void closingStopsARunningSearchFirst();
+    void screenshotOption_data();
+    void screenshotOption();
 
 private:
     QTemporaryDir m_settingsDir;
@@ -398,6 +401,31 @@ void TestMainWindow::closingStopsARunningSearchFirst()
     QCOMPARE(scheduler->queuedCount(), 0);
     QTest::qWait(50);
     QVERIFY(!scheduler->currentTask());
+}
+
+void TestMainWindow::screenshotOption_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<bool>("runs");
+    QTest::addColumn<QString>("folder");
+    QTest::newRow("with --simulate") << QStringList{"--simulate", "--screenshot", "shots"} << true << "shots";
+    QTest::newRow("with an installation") << QStringList{"--simulate=bench.json", "--screenshot=out"} << true << "out";
+    QTest::newRow("without --simulate") << QStringList{"--screenshot", "shots"} << false << "";
+    QTest::newRow("without a folder") << QStringList{"--simulate", "--screenshot"} << false << "";
+}
+
+void TestMainWindow::screenshotOption()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(bool, runs);
+    QFETCH(QString, folder);
+    const StartupOptions options = StartupOptions::parse(QStringList{QStringLiteral("tivaro")} + arguments);
+    QCOMPARE(options.action == StartupOptions::Action::Run, runs);
+    if (runs)
+        QCOMPARE(options.screenshotDir, folder);
+    // A tool for the picture script, not for users: the help leaves it out.
+    const StartupOptions help = StartupOptions::parse({QStringLiteral("tivaro"), QStringLiteral("--help")});
+    QVERIFY(!help.message.contains(QStringLiteral("screenshot")));
 }
 
 int main(int argc, char* argv[])
