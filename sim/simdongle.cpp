@@ -151,6 +151,18 @@ void SimDongle::setCapabilities(quint16 capabilities)
 QByteArray SimDongle::process(const QByteArray& request)
 {
     auto guard = lock();
+    const QByteArray reply = firmwareReply(request);
+    return m_replyScript ? m_replyScript(request, reply) : reply;
+}
+
+void SimDongle::setReplyScript(ReplyScript script)
+{
+    auto guard = lock();
+    m_replyScript = std::move(script);
+}
+
+QByteArray SimDongle::firmwareReply(const QByteArray& request)
+{
     m_lastRequest = request;
     if (request.isEmpty())
         return {};
@@ -420,9 +432,16 @@ std::optional<SimFault> SimDongle::takeFault(SimFault::Direction direction, int 
         const SimFault fired = fault;
         if (fault.count != SimFault::Forever && --rule.fault.count <= 0)
             m_faults.removeAt(i);
+        ++m_firedFaults[fired.kind];
         return fired;
     }
     return std::nullopt;
+}
+
+int SimDongle::firedFaultCount(SimFault::Kind kind) const
+{
+    auto guard = lock();
+    return m_firedFaults.value(kind);
 }
 
 void SimDongle::countTransfer(SimFault::Direction direction)

@@ -12,6 +12,7 @@
 #include <QMap>
 #include <QString>
 
+#include <functional>
 #include <mutex>
 #include <optional>
 
@@ -129,10 +130,20 @@ public:
 
     void injectFault(const SimFault& fault);
     void clearFaults();
+    // A scripted reply, for fuzzing and for firmware that answers nonsense:
+    // called for every request the firmware has processed, with the request
+    // and the firmware's own reply; what it returns goes to the host instead
+    // (empty: no reply, so the host's read times out). The firmware's state
+    // changes as usual. It runs with the dongle's lock held and must not
+    // call back into the dongle. An empty function removes the script.
+    using ReplyScript = std::function<QByteArray(const QByteArray& request, const QByteArray& reply)>;
+    void setReplyScript(ReplyScript script);
     // Called by the VirtualPortline for each transfer: the rule that fires,
     // counted as fired. `code`/`parameter` describe the request the transfer
     // belongs to (−1 when unknown).
     std::optional<SimFault> takeFault(SimFault::Direction direction, int code, int parameter);
+    // How often rules of that kind have fired (soak tests report it).
+    int firedFaultCount(SimFault::Kind kind) const;
 
     // Statistics: transfers per direction seen by the VirtualPortline, and
     // requests that reached the firmware per command code.
@@ -153,6 +164,7 @@ private:
         int seen = 0;
     };
 
+    QByteArray firmwareReply(const QByteArray& request);
     QByteArray commandReply(const QByteArray& request);
     QByteArray setpointBlock(const QByteArray& request);
     QByteArray parameterRead(const QByteArray& request);
@@ -171,6 +183,8 @@ private:
     int m_openResult = 0;
     int m_claimResult = 0;
     QList<FaultRule> m_faults;
+    ReplyScript m_replyScript;
+    QHash<int, int> m_firedFaults; // per SimFault::Kind
     int m_transfers[2] = {0, 0};
     QHash<int, int> m_requestCounts;
     int m_totalRequests = 0;
