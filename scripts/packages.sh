@@ -7,6 +7,12 @@ TIVARO_BUILD_PACKAGES=(
     libgl-dev libusb-1.0-0-dev libola-dev
 )
 
+# The sanitizer builds, fuzzing and static analysis of .ci/run (clang's
+# sanitizer and libFuzzer runtimes come with libclang-rt-14-dev).
+TIVARO_RELIABILITY_PACKAGES=(
+    clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck
+)
+
 install_packages() {
     local missing=()
     local pkg
