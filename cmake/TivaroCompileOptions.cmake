@@ -33,20 +33,24 @@ set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${PROJECT_BINARY_DIR}/bin)
 # Adds every source file of the calling folder to a target. Folders hold one
 # class per header, so a new class is picked up without touching CMake.
 function(tivaro_glob_sources target)
+    cmake_parse_arguments(ARG "" "" "EXCLUDE" ${ARGN})
     file(GLOB _sources CONFIGURE_DEPENDS
         ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp ${CMAKE_CURRENT_SOURCE_DIR}/*.h
         ${CMAKE_CURRENT_SOURCE_DIR}/*.ui)
+    foreach(excluded ${ARG_EXCLUDE})
+        list(REMOVE_ITEM _sources ${CMAKE_CURRENT_SOURCE_DIR}/${excluded})
+    endforeach()
     if(_sources)
         target_sources(${target} PRIVATE ${_sources})
     endif()
 endfunction()
 
 # A static library for one layer, made of the sources of the calling folder:
-#   tivaro_layer(tivaro_dali LIBS tivaro_usb)
+#   tivaro_layer(tivaro_dali LIBS tivaro_usb [EXCLUDE file.cpp ...])
 function(tivaro_layer target)
-    cmake_parse_arguments(ARG "" "" "LIBS" ${ARGN})
+    cmake_parse_arguments(ARG "" "" "LIBS;EXCLUDE" ${ARGN})
     qt_add_library(${target} STATIC ${PROJECT_SOURCE_DIR}/cmake/empty.cpp)
-    tivaro_glob_sources(${target})
+    tivaro_glob_sources(${target} EXCLUDE ${ARG_EXCLUDE})
     target_link_libraries(${target} PUBLIC ${ARG_LIBS})
     tivaro_target_defaults(${target})
 endfunction()

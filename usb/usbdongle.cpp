@@ -1,16 +1,14 @@
 #include "usb/usbdongle.h"
 
-#include "dali/dalinetwork.h"
 #include "general/bitflagparameterview.h"
 #include "general/log.h"
 #include "general/parameter.h"
 #include "general/parametergroup.h"
 #include "general/taskscheduler.h"
-#include "km/keymarknetwork.h"
 #include "usb/dongleinittask.h"
+#include "usb/donglenetworkfactory.h"
 #include "usb/usbhandler.h"
 #include "usb/usbnetwork.h"
-#include "vx/vxnetwork.h"
 
 
 namespace halvorn::usb {
@@ -21,21 +19,17 @@ using general::ParameterGroup;
 
 namespace {
 
-// The network classes of the three buses. Each is created with the dongle as
-// its parent and attaches itself to the dongle (setDongle) in its constructor.
-general::Network* makeDaliNetwork(USBDongle* dongle)
-{
-    return new dali::DaliNetwork(dongle);
-}
+// The network of one bus: made by the registered factory, or a plain
+// network when none is registered (a USB layer used on its own).
+using FactoryMethod = general::Network* (DongleNetworkFactory::*)(USBDongle*);
 
-general::Network* makeVxNetwork(USBDongle* dongle)
+general::Network* makeNetwork(USBDongle* dongle, FactoryMethod method, const QString& fallbackName)
 {
-    return new vx::VxNetwork(dongle);
-}
-
-general::Network* makeKeymarkNetwork(USBDongle* dongle)
-{
-    return new km::KeymarkNetwork(dongle);
+    if (DongleNetworkFactory* factory = DongleNetworkFactory::instance())
+        return (factory->*method)(dongle);
+    auto* network = new general::Network(dongle);
+    network->setName(fallbackName);
+    return network;
 }
 
 const QString GroupName = QStringLiteral("Parameters");
@@ -374,7 +368,8 @@ void USBDongle::createDaliNetwork()
 {
     if (daliNetwork())
         return;
-    general::Network* network = makeDaliNetwork(this);
+    general::Network* network =
+        makeNetwork(this, &DongleNetworkFactory::createDaliNetwork, QStringLiteral("DALI Network"));
     connect(network, &general::Network::networkInitialized, this, &USBDongle::daliNetworkConnected);
     connect(network, &general::Network::networkDisconnected, this, &USBDongle::daliNetworkDisconnected);
     adoptNetwork(network, m_daliNetwork, &USBDongle::OnDaliNetworkCreated);
@@ -384,14 +379,16 @@ void USBDongle::createVxNetwork()
 {
     if (vxNetwork())
         return;
-    adoptNetwork(makeVxNetwork(this), m_vxNetwork, &USBDongle::OnVxNetworkCreated);
+    adoptNetwork(makeNetwork(this, &DongleNetworkFactory::createVxNetwork, QStringLiteral("DMX Network")),
+                 m_vxNetwork, &USBDongle::OnVxNetworkCreated);
 }
 
 void USBDongle::createKeymarkNetwork()
 {
     if (keymarkNetwork())
         return;
-    adoptNetwork(makeKeymarkNetwork(this), m_keymarkNetwork, &USBDongle::OnKeymarkNetworkCreated);
+    adoptNetwork(makeNetwork(this, &DongleNetworkFactory::createKeymarkNetwork, QStringLiteral("Keymark Network")),
+                 m_keymarkNetwork, &USBDongle::OnKeymarkNetworkCreated);
 }
 
 void USBDongle::daliNetworkConnected()
