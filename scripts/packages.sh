@@ -13,6 +13,13 @@ TIVARO_RELIABILITY_PACKAGES=(
     clang-14 libclang-rt-14-dev clang-tidy-14 cppcheck
 )
 
+# The packaging stage of .ci/run (scripts/ci-package.sh): dpkg-shlibdeps
+# finds the package's dependencies (it needs file), desktop-file-validate and
+# appstreamcli check the desktop entry and the metainfo.
+TIVARO_PACKAGING_PACKAGES=(
+    dpkg-dev file desktop-file-utils appstream
+)
+
 install_packages() {
     local missing=()
     local pkg
