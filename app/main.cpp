@@ -5,6 +5,7 @@
 
 #include "general/logfilewriter.h"
 
+#include <QIcon>
 #include <QSettings>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -50,6 +51,9 @@ int main(int argc, char* argv[])
     app.setSimulation(options.simulate, options.simulationFile);
     app.setStyleSheet(QStringLiteral("QStatusBar::item { border: 0px solid black }"));
     app.setApplicationVersion(QStringLiteral(TIVARO_VERSION));
+    // The desktop finds the menu entry and icon of the window by this id.
+    QGuiApplication::setDesktopFileName(QStringLiteral("com.halvorn.Tivaro"));
+    app.setWindowIcon(QIcon(QStringLiteral(":/app/tivaro.svg")));
 
     // Screenshots show the window as a new user sees it, whatever this
     // user's saved layout.
