@@ -45,6 +45,20 @@ constexpr int FaultyFrameEndCount = 87;
 constexpr int BackwardReplyLength = 5;
 constexpr int ReceiverReplyLength = 3;
 
+// A real dongle takes about a millisecond per exchange, which paces the busy
+// resends and the receiver polls. On a link that answers faster than the bus
+// moves (the virtual Portline without latency), a tight loop would spend its
+// attempts before the bus had done anything: when the bus showed no progress
+// (still busy, receiver counter unchanged), pause a little instead.
+constexpr qint64 FastLinkExchangeNs = 100'000;
+constexpr unsigned long FastLinkPauseUs = 100;
+
+void paceFastLink(qint64 exchangeNs)
+{
+    if (exchangeNs < FastLinkExchangeNs)
+        QThread::usleep(FastLinkPauseUs);
+}
+
 QString hexByte(uint8_t value)
 {
     return QStringLiteral("%1").arg(value, 2, 16, QLatin1Char('0')).toUpper();
@@ -127,10 +141,12 @@ void DaliNetwork::sendForward(uint8_t address, uint8_t data)
     // on a shorted bus that never gets free.
     QElapsedTimer waited;
     waited.start();
+    QElapsedTimer exchangeTime;
     bool busySeen = false;
     for (int attempt = 0; attempt <= MaxBusyResends; ++attempt) {
         if (!dongleUsable())
             return;
+        exchangeTime.start();
         request[0] = ForwardCode;
         request[1] = 0x00;
         request[2] = address;
@@ -145,6 +161,7 @@ void DaliNetwork::sendForward(uint8_t address, uint8_t data)
         busySeen = busySeen || busy;
         if (!busySeen || waited.elapsed() > MaxBusyWaitMs)
             break;
+        paceFastLink(exchangeTime.nsecsElapsed());
     }
     if (busySeen)
         log(general::DALI,
@@ -171,7 +188,12 @@ void DaliNetwork::readAnswer(bool answerExpected)
     int lastCounter = -1;
     QElapsedTimer waited;
     waited.start();
+    QElapsedTimer exchangeTime;
+    bool counterMoved = true;
     for (int poll = 0; poll < MaxReceiverPolls && waited.elapsed() <= MaxReceiverWaitMs; ++poll) {
+        if (poll > 0 && !counterMoved)
+            paceFastLink(exchangeTime.nsecsElapsed());
+        exchangeTime.start();
         request[0] = ReceiverCode;
         if (!exchangePacket(1, ReceiverCode | ReplyBit, ReceiverReplyLength))
             break;
@@ -181,6 +203,7 @@ void DaliNetwork::readAnswer(bool answerExpected)
             lastStatusFinished = false;
             break;
         }
+        counterMoved = counter > lastCounter;
         lastCounter = counter;
         lastStatusFinished = status & ReceiverFinished;
 

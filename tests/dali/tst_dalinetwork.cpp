@@ -54,6 +54,7 @@ private Q_SLOTS:
     void setpointInputsSendOnlyChanges();
     void commandInputsSendBroadcastCommands();
     void busyReplyIsResentUntilAccepted();
+    void realTimeBusSettlesBetweenFrames_data();
     void realTimeBusSettlesBetweenFrames();
     void busyForeverEndsWithinBounds();
     void receiverFaultsEndAsNoAnswer_data();
@@ -224,14 +225,24 @@ void TestDaliNetwork::busyReplyIsResentUntilAccepted()
     QCOMPARE(bus.dongle().requestCount(0x0A), 6);
 }
 
+void TestDaliNetwork::realTimeBusSettlesBetweenFrames_data()
+{
+    QTest::addColumn<int>("usbLatencyUs");
+    QTest::newRow("full-speed USB round trip") << 1000;
+    // The busy resends must outlast a frame on the bus even when the link
+    // answers at once.
+    QTest::newRow("link without delay") << 0;
+}
+
 void TestDaliNetwork::realTimeBusSettlesBetweenFrames()
 {
+    QFETCH(int, usbLatencyUs);
     DaliTestBus bus;
     bus.withBus([](sim::SimDaliBus& dali) {
         dali.addGear(gearAt(3));
         dali.setRealisticTiming(true);
     });
-    bus.portline().setLatencyUs(1000); // a full-speed USB round trip
+    bus.portline().setLatencyUs(usbLatencyUs);
     // Back to back: whether the bus is still settling when the next frame
     // comes depends on the machine; every answer must arrive either way.
     for (int i = 0; i < 3; ++i) {
