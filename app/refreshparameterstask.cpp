@@ -1,33 +1,6 @@
 #include "app/refreshparameterstask.h"
 
-#include <QDeadlineTimer>
-#include <QThread>
-
-#include <atomic>
-#include <memory>
-
 namespace halvorn {
-
-namespace {
-
-// How long the parameters a search reported may take to reach the device.
-constexpr int SettleTimeoutMs = 2000;
-
-// The parameters a search reports reach the device through queued calls in
-// the device's own thread; a marker queued behind them tells when they are
-// all in. Bounded: a device whose thread has stopped is not waited for.
-void waitForQueuedCalls(general::Device* device, const general::Task& task)
-{
-    if (device->thread() == QThread::currentThread())
-        return;
-    auto reached = std::make_shared<std::atomic<bool>>(false);
-    QMetaObject::invokeMethod(device, [reached] { *reached = true; }, Qt::QueuedConnection);
-    const QDeadlineTimer deadline(SettleTimeoutMs);
-    while (!*reached && !deadline.hasExpired() && !task.isAborted())
-        QThread::msleep(1);
-}
-
-} // namespace
 
 RefreshParametersTask::RefreshParametersTask(general::Device* device)
     : general::Task(2, QStringLiteral("Refresh parameters \"%1\"").arg(device ? device->name() : QString()), true)
@@ -44,8 +17,8 @@ void RefreshParametersTask::execute()
     general::Device* device = m_device.data();
     if (!device)
         return;
+    // The search returns once the parameters it found are in the tree.
     device->searchParameters();
-    waitForQueuedCalls(device, *this);
     if (!isAborted())
         device->updateParameters();
 }

@@ -9,6 +9,10 @@
 #include "vx/vxparameter.h"
 
 #include <QList>
+#include <QSemaphore>
+#include <QThread>
+
+#include <memory>
 
 namespace halvorn::vx {
 
@@ -112,7 +116,22 @@ void VxDevice::searchParameters()
     addParameters();
     if (VxNetwork* net = vxNetwork())
         net->retrieveParameterList(skipCount(), quint16(address()));
+    waitForFoundParameters();
     emit parameterSearchFinished();
+}
+
+void VxDevice::waitForFoundParameters()
+{
+    // The retrieval reports each parameter through a queued call into this
+    // device's thread, so that the parameter is created there. A marker
+    // queued behind those calls tells when they have all been handled: the
+    // search then ends with every parameter in the tree, and an update
+    // started right after reads them. Bounded, in case the thread is gone.
+    if (thread() == QThread::currentThread())
+        return;
+    auto handled = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(this, [handled] { handled->release(); }, Qt::QueuedConnection);
+    handled->tryAcquire(1, FoundParametersWaitMs);
 }
 
 uint VxDevice::downloadParameter(general::Parameter* param, bool& ok)

@@ -92,6 +92,10 @@ public Q_SLOTS:
     void parameterChanged(halvorn::general::Parameter* param) override;
 
 private:
+    // How long a parameter search waits for the parameters it found to be
+    // created in the device's thread.
+    static constexpr int FoundParametersWaitMs = 2000;
+    void waitForFoundParameters();
     general::Parameter* addToolParameter(uint number, const QString& name, int max, bool is8Bit);
     void refreshToolParameter(uint number);
 

@@ -18,9 +18,13 @@
 #include "vx/vxparameter.h"
 
 #include <QPointer>
+#include <QSemaphore>
 #include <QSet>
 #include <QSignalSpy>
 #include <QTest>
+
+#include <atomic>
+#include <memory>
 
 using namespace halvorn;
 using sim::SimDriver;
@@ -138,6 +142,7 @@ private Q_SLOTS:
     void removeDaisyChildrenRemovesTheChain();
     void parametersAreNamedAndTypedFromTheDriver();
     void devicesTakeOnlyTheirOwnParameters();
+    void searchEndsWithTheFoundParametersInTheTree();
     void toolParametersChangeTheAddressing();
     void zeroStartAddressAndChannelCountAreIgnored();
     void networkMenuOffersBothSearches();
@@ -530,6 +535,33 @@ void TestVxDiscovery::devicesTakeOnlyTheirOwnParameters()
     QTest::qWait(100);
     QVERIFY(!foundParameters(flagDevice).contains(100));
     QVERIFY(foundParameters(cellOfOther).isEmpty());
+}
+
+void TestVxDiscovery::searchEndsWithTheFoundParametersInTheTree()
+{
+    VxPortline portline;
+    const SimDriver model = SimDriver::halvorn(0x1, 0x485600000001ull, 1);
+    portline.line().addDriver(model);
+    QVERIFY(portline.start());
+    auto* device = qobject_cast<VxDevice*>(portline.network()->createDevice(1, QStringLiteral("Driver")));
+
+    // Run as a task runs it, outside the device's thread, while the
+    // device's thread is still busy with something else: when the search
+    // returns, every parameter it found must already be in the tree, so an
+    // update started right after reads them.
+    auto networkThreadBusy = std::make_shared<QSemaphore>();
+    QMetaObject::invokeMethod(
+        device, [networkThreadBusy] { networkThreadBusy->acquire(); }, Qt::QueuedConnection);
+    std::atomic<int> parametersWhenSearchReturned{-1};
+    std::unique_ptr<QThread> task(QThread::create([device, &parametersWhenSearchReturned] {
+        device->searchParameters();
+        parametersWhenSearchReturned = foundParameters(device).size();
+    }));
+    task->start();
+    task->wait(300);
+    networkThreadBusy->release();
+    QVERIFY(task->wait(TaskWaitMs));
+    QCOMPARE(parametersWhenSearchReturned.load(), int(model.parameterNumbers().size()));
 }
 
 void TestVxDiscovery::toolParametersChangeTheAddressing()
