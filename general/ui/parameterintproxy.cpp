@@ -62,8 +62,11 @@ int ParameterIntProxy::value() const
 void ParameterIntProxy::setValue(int value)
 {
     Parameter* param = parameter();
-    if (param && value != param->value())
-        param->setValue(value, true);
+    if (!param || value == param->value())
+        return;
+    // The write goes to the bus: run it in the parameter's (network) thread,
+    // so a silent dongle never holds up the window.
+    QMetaObject::invokeMethod(param, [param, value] { param->setValue(value, true); });
 }
 
 void ParameterIntProxy::OnDeviceChange(Device* dev)

@@ -93,8 +93,11 @@ void ParameterOptionProxy::setValue(int index)
         return;
     for (const Setting& setting : chosen->settings()) {
         Parameter* param = dev->findParameter(setting.number);
-        if (param && param->value() != setting.value)
-            param->setValue(setting.value, true);
+        if (param && param->value() != setting.value) {
+            // Written in the parameter's (network) thread, off the window's.
+            const int value = setting.value;
+            QMetaObject::invokeMethod(param, [param, value] { param->setValue(value, true); });
+        }
     }
 }
 

@@ -17,8 +17,9 @@ ParamToggleMenuItem::ParamToggleMenuItem(Parameter* parameter, QObject* parent)
 
 void ParamToggleMenuItem::toggle(bool b)
 {
-    if (m_parameter)
-        m_parameter->setValue(b ? 1 : 0, true);
+    // Written in the parameter's (network) thread, off the window's.
+    if (Parameter* param = m_parameter)
+        QMetaObject::invokeMethod(param, [param, b] { param->setValue(b ? 1 : 0, true); });
 }
 
 void ParamToggleMenuItem::parameterChanged(Parameter* param)

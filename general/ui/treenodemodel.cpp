@@ -187,7 +187,22 @@ QVariant TreeNodeModel::data(const QModelIndex& index, int role) const
 bool TreeNodeModel::setData(const QModelIndex& index, const QVariant& value, int role)
 {
     TreeNode* node = nodeForIndex(index);
-    if (!node || !node->setData(index.column(), value, role))
+    if (!node)
+        return false;
+    if (node->thread() != thread()) {
+        // An edit of a parameter value or a bit writes to the bus: run it in
+        // the node's (network) thread, so a silent dongle never holds up the
+        // window. The change comes back through the controller.
+        const Qt::ItemFlags allowed = node->flags(index.column());
+        const bool editable = role == Qt::CheckStateRole ? bool(allowed & Qt::ItemIsUserCheckable)
+                                                         : bool(allowed & Qt::ItemIsEditable);
+        if (!editable)
+            return false;
+        const int column = index.column();
+        QMetaObject::invokeMethod(node, [node, column, value, role] { node->setData(column, value, role); });
+        return true;
+    }
+    if (!node->setData(index.column(), value, role))
         return false;
     emit dataChanged(index, index);
     return true;

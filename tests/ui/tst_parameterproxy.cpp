@@ -9,12 +9,15 @@
 #include "general/ui/parameterproxyviewgroup.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMutex>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
 #include <QVBoxLayout>
+
+#include <atomic>
 
 using namespace halvorn::general;
 
@@ -38,10 +41,14 @@ public:
     }
     void uploadParameter(Parameter* param, bool& ok) override
     {
+        // A silent dongle: the write takes until the test lets it go.
+        if (QSemaphore* gate = m_slowBus.load())
+            gate->tryAcquire(1, 5000);
         QMutexLocker lock(&m_mutex);
         m_writes.append({param->number(), param->storedValue()});
         ok = true;
     }
+    void setSlowBus(QSemaphore* gate) { m_slowBus = gate; }
     QList<Write> writes() const
     {
         QMutexLocker lock(&m_mutex);
@@ -51,6 +58,7 @@ public:
 private:
     mutable QMutex m_mutex;
     QList<Write> m_writes;
+    std::atomic<QSemaphore*> m_slowBus{nullptr};
 };
 
 class TestNetwork : public Network
@@ -76,6 +84,13 @@ void runIn(QObject* object, F function)
         done.release();
     });
     QVERIFY(done.tryAcquire(1, kWaitMs));
+}
+
+// The writes made once every write queued into the device's thread has run.
+QList<Write> settledWrites(RecordingDevice* device)
+{
+    runIn(device, [] {});
+    return device->writes();
 }
 
 // Adds a parameter to the device in the device's thread, as a parameter
@@ -136,6 +151,7 @@ private Q_SLOTS:
     void unreadValueLeavesTheBoxEmpty();
     void valueChangesInTheNetworkThreadReachTheBox();
     void typedValueIsWrittenThroughTheParameter();
+    void slowBusNeverHoldsUpTheWindow();
     void tabbingThroughWritesNothing_data();
     void tabbingThroughWritesNothing();
     void rowFollowsTheNetworksDeviceZero();
@@ -212,7 +228,7 @@ void TestParameterProxy::rowAppearsWhenTheSearchFindsTheParameter()
     QCOMPARE(view->spinBox()->value(), 42);
     QCOMPARE(view->spinBox()->maximum(), 1000);
     QCOMPARE(view->spinBox()->toolTip(), QStringLiteral("tip of DMX address"));
-    QVERIFY(editors.device->writes().isEmpty());
+    QVERIFY(settledWrites(editors.device).isEmpty());
 }
 
 void TestParameterProxy::unreadValueLeavesTheBoxEmpty()
@@ -241,7 +257,7 @@ void TestParameterProxy::valueChangesInTheNetworkThreadReachTheBox()
         parameter->setValue(777, false);
     });
     QTRY_COMPARE_WITH_TIMEOUT(view->spinBox()->text(), QString(), kWaitMs);
-    QVERIFY(editors.device->writes().isEmpty());
+    QVERIFY(settledWrites(editors.device).isEmpty());
 }
 
 void TestParameterProxy::typedValueIsWrittenThroughTheParameter()
@@ -258,7 +274,7 @@ void TestParameterProxy::typedValueIsWrittenThroughTheParameter()
     first->spinBox()->selectAll();
     QTest::keyClicks(first->spinBox(), QStringLiteral("123"));
     QTest::keyClick(first->spinBox(), Qt::Key_Tab);
-    QCOMPARE(editors.device->writes(), (QList<Write>{{11001, 123}}));
+    QCOMPARE(settledWrites(editors.device), (QList<Write>{{11001, 123}}));
     QCOMPARE(parameter->value(), 123);
 
     // The same value typed again is no change: nothing is written.
@@ -266,7 +282,33 @@ void TestParameterProxy::typedValueIsWrittenThroughTheParameter()
     first->spinBox()->selectAll();
     QTest::keyClicks(first->spinBox(), QStringLiteral("123"));
     QTest::keyClick(first->spinBox(), Qt::Key_Tab);
-    QCOMPARE(editors.device->writes().size(), 1);
+    QCOMPARE(settledWrites(editors.device).size(), 1);
+}
+
+void TestParameterProxy::slowBusNeverHoldsUpTheWindow()
+{
+    Editors editors;
+    addParameter(editors.device, 11001, QStringLiteral("Level"), 5);
+    ParameterProxyView* view = editors.add(11001);
+    QVERIFY(editors.showActive());
+    QTRY_VERIFY(view->spinBox()->isVisible());
+    QSemaphore bus;
+    editors.device->setSlowBus(&bus);
+
+    // The write waits for the bus in the network's thread; the box is free
+    // again at once.
+    QElapsedTimer editing;
+    editing.start();
+    view->spinBox()->setFocus();
+    view->spinBox()->selectAll();
+    QTest::keyClicks(view->spinBox(), QStringLiteral("42"));
+    QTest::keyClick(view->spinBox(), Qt::Key_Return);
+    QVERIFY2(editing.elapsed() < 1000, "the edit waited for the bus");
+    QVERIFY(editors.device->writes().isEmpty());
+
+    bus.release();
+    QCOMPARE(settledWrites(editors.device), (QList<Write>{{11001, 42}}));
+    editors.device->setSlowBus(nullptr);
 }
 
 void TestParameterProxy::tabbingThroughWritesNothing_data()
@@ -299,7 +341,7 @@ void TestParameterProxy::tabbingThroughWritesNothing()
     QTest::keyClick(first->spinBox(), Qt::Key_Tab);
     QTRY_VERIFY(second->spinBox()->hasFocus());
     QVERIFY(finished.size() >= 1);
-    QCOMPARE(editors.device->writes(), QList<Write>());
+    QCOMPARE(settledWrites(editors.device), QList<Write>());
 }
 
 void TestParameterProxy::rowFollowsTheNetworksDeviceZero()
@@ -341,13 +383,13 @@ void TestParameterProxy::optionProxyPicksAndWritesSettings()
     QTRY_VERIFY(view->comboBox()->isVisible());
     QCOMPARE(proxy->value(), 1);
     QCOMPARE(view->comboBox()->currentIndex(), 1);
-    QVERIFY(editors.device->writes().isEmpty());
+    QVERIFY(settledWrites(editors.device).isEmpty());
 
     // Picking "Linear" writes both of its settings.
     view->comboBox()->setFocus();
     QTest::keyClick(view->comboBox(), Qt::Key_Up);
     QCOMPARE(view->comboBox()->currentIndex(), 0);
-    QCOMPARE(editors.device->writes(), (QList<Write>{{12, 0}, {13, 1}}));
+    QCOMPARE(settledWrites(editors.device), (QList<Write>{{12, 0}, {13, 1}}));
     QCOMPARE(proxy->value(), 0);
 
     // A change from the device moves the combo without writing.
@@ -355,7 +397,7 @@ void TestParameterProxy::optionProxyPicksAndWritesSettings()
     runIn(editors.device, [&] { editors.device->findParameter(13)->setValue(0, false); });
     QMetaObject::invokeMethod(editors.device, [&] { emit editors.device->updateFinished(); });
     QTRY_COMPARE_WITH_TIMEOUT(view->comboBox()->currentIndex(), 1, kWaitMs);
-    QCOMPARE(editors.device->writes().size(), 2);
+    QCOMPARE(settledWrites(editors.device).size(), 2);
 }
 
 QTEST_MAIN(TestParameterProxy)
