@@ -11,6 +11,8 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <memory>
+
 namespace halvorn::dali {
 
 DaliTestBus::DaliTestBus()
@@ -28,10 +30,16 @@ DaliTestBus::DaliTestBus()
     m_dongle = new usb::USBDongle(m_handler, 1, m_root);
     m_network = new DaliNetwork(m_dongle);
     m_dongle->addChild(m_network, false);
-    QSignalSpy initialised(m_network, &general::Network::networkInitialized);
+    // networkInitialized() comes from the network's thread: it is recorded
+    // by a queued call into this thread (a QSignalSpy would append in the
+    // network's thread while wait() reads its list here).
+    auto initialised = std::make_shared<bool>(false);
+    const QMetaObject::Connection connection = QObject::connect(
+        m_network, &general::Network::networkInitialized, m_root, [initialised] { *initialised = true; });
     m_network->emitNetworkCreated();
-    if (initialised.isEmpty() && !initialised.wait(5000))
+    if (!QTest::qWaitFor([initialised] { return *initialised; }, 5000))
         qWarning("DALI network not initialised");
+    QObject::disconnect(connection);
 }
 
 DaliTestBus::~DaliTestBus()
