@@ -200,7 +200,9 @@ bool TreeNode::insertAt(int row, TreeNode* child)
             row = int(m_children.size());
         if (row < 0 || row > m_children.size() || m_children.contains(child))
             return false;
-        m_children.insert(row, child);
+        QList<TreeNode*> children = m_children; // never in place: see detachChild()
+        children.insert(row, child);
+        m_children = std::move(children);
         child->m_parent = this;
     }
     TreeObserver* observer = controller();
@@ -213,8 +215,16 @@ bool TreeNode::insertAt(int row, TreeNode* child)
 bool TreeNode::detachChild(TreeNode* child)
 {
     QMutexLocker lock(&m_mutex);
-    if (m_children.removeAll(child) == 0)
+    // Snapshots from childNodes() share the list's array with other threads.
+    // A QList decides to change its array in place from a relaxed read of
+    // the reference count, which does not order that write after a reader's
+    // last access in another thread (ThreadSanitizer reports it). Changing a
+    // copy, which always gets an array of its own, and assigning it back never
+    // writes into an array that someone may still be reading.
+    QList<TreeNode*> children = m_children;
+    if (children.removeAll(child) == 0)
         return false;
+    m_children = std::move(children);
     TreeNode* expected = this;
     child->m_parent.compare_exchange_strong(expected, nullptr);
     return true;
