@@ -223,8 +223,8 @@ void TivaroMainWindow::startDongleManager()
     if (application && application->isSimulated()) {
         QString error;
         m_installationPath = application->simulationFile();
-        const QString path = m_installationPath.isEmpty() ? demoInstallationPath() : m_installationPath;
-        m_portline = halvorn::sim::VirtualPortline::fromInstallationFile(path, &error);
+        // Without a file, the built-in installation (the same as tivaro-cli's).
+        m_portline = halvorn::sim::VirtualPortline::fromInstallationFile(m_installationPath, &error);
         if (m_portline) {
             auto portline = m_portline;
             USBDongleManager::setBackendFactory([portline] { return portline; });
@@ -245,11 +245,6 @@ void TivaroMainWindow::startDongleManager()
                 *stopped = USBDongleManager::shutdownInstance();
         });
     manager->start(m_treeRoot);
-}
-
-QString TivaroMainWindow::demoInstallationPath()
-{
-    return QStringLiteral(":/app/demo-installation.json");
 }
 
 // Lets the user pull the simulated dongles out and plug them in again,
@@ -321,7 +316,7 @@ QDialog* TivaroMainWindow::createInstallationDialog()
         text = file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll())
                                               : tr("The file cannot be read: %1").arg(file.errorString());
     } else {
-        where = tr("The demo installation built into the program (start with --simulate=FILE to use a file "
+        where = tr("The installation built into the program (start with --simulate=FILE to use a file "
                    "of your own; the text below is a good start for one).");
         if (m_portline)
             text = QString::fromUtf8(QJsonDocument(m_portline->installation()).toJson(QJsonDocument::Indented));

@@ -93,7 +93,6 @@ public:
     QDialog* createInstallationDialog();
 
     // The installation --simulate runs without a file.
-    static QString demoInstallationPath();
 
 protected:
     void closeEvent(QCloseEvent* event) override;

@@ -59,10 +59,10 @@ void SimDmxLine::collectChorusAnswers(const SimDriverFrame& command, QList<QByte
         return;
     }
     if (command.address() == 0) {
-        for (Chain& chain : m_chains) {
-            for (SimDriver& driver : chain)
-                handle(driver, true);
-        }
+        // The drivers behind a head are reached only by skip addressing: a
+        // broadcast reaches the heads of the chains.
+        for (Chain& chain : m_chains)
+            handle(chain.front(), true);
         return;
     }
     for (Chain& chain : m_chains) {

@@ -23,13 +23,13 @@ QJsonObject SimInstallation::builtIn()
     // own, as installed buses have (so they answer without the dongle's).
     dongle.daliBus().setExternalSupply(true);
     dongle.daliBus().addRandomGear(4, 2024);
-    // Two drivers on the DMX line, the first with two more behind it in its
-    // daisy chain; the first has device address 1, the others none yet.
+    // One driver on the DMX line, with device address 1, and two more behind
+    // it in its daisy chain. Only one driver answers directly, so the DMX
+    // page (which talks to every driver at once) can read its settings.
     SimDmxLine& line = dongle.dmxLine();
     const int chain = line.addDriver(SimDriver::halvorn(0x4A1B2C01, 0x485600000101, 1));
     line.addChainedDriver(chain, SimDriver::halvorn(0x4A1B2C02, 0x485600000102));
     line.addChainedDriver(chain, SimDriver::halvorn(0x4A1B2C03, 0x485600000103));
-    line.addDriver(SimDriver::halvorn(0x4A1B2C04, 0x485600000104));
     // The Keymark port holds a tag from the start.
 
     QJsonObject installation;

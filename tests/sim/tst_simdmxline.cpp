@@ -232,7 +232,7 @@ private Q_SLOTS:
     void writingTheLidMovesTheDriver();
     void skipAddressingReachesTheChain_data();
     void skipAddressingReachesTheChain();
-    void broadcastWritesReachEveryDriverUnanswered();
+    void broadcastWritesReachTheChainHeadsUnanswered();
     void broadcastReadAnsweredOnlyByALoneDriver();
     void collidingAnswersAreReceptionErrors();
     void garbledCollisionsComeBackAsAnswers();
@@ -405,18 +405,20 @@ void TestSimDmxLine::skipAddressingReachesTheChain()
     QCOMPARE(line.driver(chain, 2)->parameterValue(74), quint16(0));
 }
 
-void TestSimDmxLine::broadcastWritesReachEveryDriverUnanswered()
+void TestSimDmxLine::broadcastWritesReachTheChainHeadsUnanswered()
 {
     SimDmxLine line;
     const int chain = line.addDriver(tableDriver(1, 1, 5));
     line.addChainedDriver(chain, tableDriver(2, 2, 0));
-    line.addDriver(tableDriver(3, 3, 6));
+    const int second = line.addDriver(tableDriver(3, 3, 6));
 
     const SimAnswer write = line.handleFrame(chorus("D0 0E 00 00 09 00 64 00"));
     QCOMPARE(int(write.status), int(SimAnswer::NoAnswer));
     QVERIFY(write.data.isEmpty());
-    for (const SimDriver& driver : line.drivers())
-        QCOMPARE(driver.parameterValue(9), quint16(100));
+    QCOMPARE(line.driver(chain, 0)->parameterValue(9), quint16(100));
+    QCOMPARE(line.driver(second, 0)->parameterValue(9), quint16(100));
+    // The driver behind a head is reached by skip addressing only.
+    QVERIFY(line.driver(chain, 1)->parameterValue(9) != quint16(100));
 
     // A refused broadcast write stays unanswered too.
     QCOMPARE(int(line.handleFrame(chorus("D0 0E 00 00 4A 00 01 00")).status), int(SimAnswer::NoAnswer));

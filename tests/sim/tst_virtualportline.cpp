@@ -489,7 +489,7 @@ private Q_SLOTS:
         QCOMPARE(dongle.firmwareVersion(), 5);
         QCOMPARE(dongle.capabilities(), quint16(0x007F));
         QCOMPARE(dongle.daliBus().gearCount(), 4);
-        QCOMPARE(dongle.dmxLine().chainCount(), 2);
+        QCOMPARE(dongle.dmxLine().chainCount(), 1);
         QCOMPARE(dongle.dmxLine().chainLength(0), 3);
         QVERIFY(dongle.keymarkPort().isTagPresent());
         // What the bus sections write, they read back.
