@@ -16,24 +16,24 @@ constexpr int HighestDongleIndex = 127;
 constexpr double LongestTimeoutSeconds = 3600.0;
 
 // A command's options: the name without dashes and whether a value follows.
-struct OptionSpec
+struct OptionEntry
 {
     const char* name;
     bool takesValue;
 };
 
-constexpr OptionSpec CommandOptions[] = {
+constexpr OptionEntry CommandOptions[] = {
     {"all", false},       {"new", false},       {"dry-run", false},   {"skip", true},
     {"frames", true},     {"seconds", true},    {"current1", true},   {"current2", true},
     {"current3", true},   {"current4", true},   {"curve", true},      {"min-level", true},
     {"ntc", true},
 };
 
-const OptionSpec* commandOption(const QString& name)
+const OptionEntry* commandOption(const QString& name)
 {
-    for (const OptionSpec& spec : CommandOptions)
-        if (name == QLatin1String(spec.name))
-            return &spec;
+    for (const OptionEntry& entry : CommandOptions)
+        if (name == QLatin1String(entry.name))
+            return &entry;
     return nullptr;
 }
 
@@ -181,7 +181,7 @@ private:
 
 using Parse = std::function<void(CommandArguments&, CliCommand&)>;
 
-struct CommandSpec
+struct CommandEntry
 {
     const char* words;
     CliCommand::Kind kind;
@@ -274,7 +274,7 @@ void parseSnapshotSave(CommandArguments& args, CliCommand& command)
     args.finish();
 }
 
-const CommandSpec Commands[] = {
+const CommandEntry Commands[] = {
     {"info", CliCommand::Info, "info",
      "Shows the dongle: index, version, capabilities and firmware parameters.",
      "The firmware parameters are those read when the dongle was opened.", parseNothing},
@@ -419,13 +419,13 @@ const CommandSpec Commands[] = {
      }},
 };
 
-const CommandSpec* findCommand(const QStringList& words, int* used)
+const CommandEntry* findCommand(const QStringList& words, int* used)
 {
-    for (const CommandSpec& spec : Commands) {
-        const QStringList specWords = QString::fromLatin1(spec.words).split(QLatin1Char(' '));
-        if (words.size() >= specWords.size() && words.mid(0, specWords.size()) == specWords) {
-            *used = int(specWords.size());
-            return &spec;
+    for (const CommandEntry& entry : Commands) {
+        const QStringList entryWords = QString::fromLatin1(entry.words).split(QLatin1Char(' '));
+        if (words.size() >= entryWords.size() && words.mid(0, entryWords.size()) == entryWords) {
+            *used = int(entryWords.size());
+            return &entry;
         }
     }
     return nullptr;
@@ -433,8 +433,8 @@ const CommandSpec* findCommand(const QStringList& words, int* used)
 
 bool isCommandGroup(const QString& word)
 {
-    for (const CommandSpec& spec : Commands)
-        if (QString::fromLatin1(spec.words).section(QLatin1Char(' '), 0, 0) == word)
+    for (const CommandEntry& entry : Commands)
+        if (QString::fromLatin1(entry.words).section(QLatin1Char(' '), 0, 0) == word)
             return true;
     return false;
 }
@@ -457,12 +457,12 @@ const char ExitStatusHelp[] =
     "Exit status: 0 success, 1 the operation failed on the bus (no answer, refused,\n"
     "not found), 2 usage error, 3 no dongle within --timeout, 130 interrupted (Ctrl-C).\n";
 
-QString commandHelp(const CommandSpec& spec)
+QString commandHelp(const CommandEntry& entry)
 {
     QString text = QStringLiteral("Usage: %1 [options] %2\n\n%3\n")
-                       .arg(Program, QLatin1String(spec.synopsis), QLatin1String(spec.summary));
-    if (*spec.details)
-        text += QLatin1Char('\n') + QLatin1String(spec.details) + QLatin1Char('\n');
+                       .arg(Program, QLatin1String(entry.synopsis), QLatin1String(entry.summary));
+    if (*entry.details)
+        text += QLatin1Char('\n') + QLatin1String(entry.details) + QLatin1Char('\n');
     text += QLatin1Char('\n') + QLatin1String(GlobalOptionsHelp) + QLatin1Char('\n')
             + QLatin1String(ExitStatusHelp);
     return text;
@@ -472,9 +472,9 @@ QString commandHelp(const CommandSpec& spec)
 QString groupHelp(const QString& group)
 {
     QString text = QStringLiteral("Commands of %1 %2:\n").arg(Program, group);
-    for (const CommandSpec& spec : Commands) {
-        if (QString::fromLatin1(spec.words).section(QLatin1Char(' '), 0, 0) == group)
-            text += QStringLiteral("  %1\n      %2\n").arg(QLatin1String(spec.synopsis), QLatin1String(spec.summary));
+    for (const CommandEntry& entry : Commands) {
+        if (QString::fromLatin1(entry.words).section(QLatin1Char(' '), 0, 0) == group)
+            text += QStringLiteral("  %1\n      %2\n").arg(QLatin1String(entry.synopsis), QLatin1String(entry.summary));
     }
     return text + QStringLiteral("\n%1 %2 COMMAND --help shows the help of one command.\n").arg(Program, group);
 }
@@ -501,8 +501,8 @@ CliOptions help(const QString& text)
 CliOptions helpFor(const QStringList& words)
 {
     int used = 0;
-    if (const CommandSpec* spec = findCommand(words, &used))
-        return help(commandHelp(*spec));
+    if (const CommandEntry* entry = findCommand(words, &used))
+        return help(commandHelp(*entry));
     if (!words.isEmpty() && isCommandGroup(words.first()))
         return help(groupHelp(words.first()));
     return help(CliOptions::toolHelp());
@@ -516,8 +516,8 @@ QString CliOptions::toolHelp()
                                   "Commissions and checks DALI, DMX and Keymark equipment through the Portline\n"
                                   "dongle, from scripts and production lines.\n\nCommands:\n")
                        .arg(Program);
-    for (const CommandSpec& spec : Commands)
-        text += QStringLiteral("  %1\n      %2\n").arg(QLatin1String(spec.synopsis), QLatin1String(spec.summary));
+    for (const CommandEntry& entry : Commands)
+        text += QStringLiteral("  %1\n      %2\n").arg(QLatin1String(entry.synopsis), QLatin1String(entry.summary));
     text += QStringLiteral("\nNumbers are decimal or hexadecimal with 0x (0x1030).\n\n");
     text += QLatin1String(GlobalOptionsHelp) + QLatin1Char('\n') + QLatin1String(ExitStatusHelp);
     return text;
@@ -597,8 +597,8 @@ CliOptions CliOptions::parse(const QStringList& arguments)
             } else if (name == QLatin1String("version")) {
                 noValue();
                 versionAsked = true;
-            } else if (const OptionSpec* spec = commandOption(name)) {
-                if (spec->takesValue)
+            } else if (const OptionEntry* entry = commandOption(name)) {
+                if (entry->takesValue)
                     raw.options.append({name, value(QStringLiteral("a value"))});
                 else {
                     noValue();
@@ -628,8 +628,8 @@ CliOptions CliOptions::parse(const QStringList& arguments)
         return usageError(options, QString(), QStringLiteral("missing COMMAND"));
 
     int used = 0;
-    const CommandSpec* spec = findCommand(raw.words, &used);
-    if (!spec) {
+    const CommandEntry* entry = findCommand(raw.words, &used);
+    if (!entry) {
         if (isCommandGroup(raw.words.first())) {
             const QString group = raw.words.first();
             return usageError(options, group, raw.words.size() < 2
@@ -639,11 +639,11 @@ CliOptions CliOptions::parse(const QStringList& arguments)
         return usageError(options, QString(), QStringLiteral("unknown command \"%1\"").arg(raw.words.first()));
     }
 
-    options.command.kind = spec->kind;
-    options.command.name = QString::fromLatin1(spec->words);
+    options.command.kind = entry->kind;
+    options.command.name = QString::fromLatin1(entry->words);
     CommandArguments args(raw.words, used, raw.options);
     try {
-        spec->parse(args, options.command);
+        entry->parse(args, options.command);
     } catch (const ArgumentError& error) {
         return usageError(options, options.command.name, error.message);
     }
