@@ -34,14 +34,14 @@ general::Network* makeNetwork(USBDongle* dongle, FactoryMethod method, const QSt
 
 const QString GroupName = QStringLiteral("Parameters");
 
-struct BitSpec {
+struct BitEntry {
     uint parameter;
     int bit;
     const char* name;
     const char* description;
 };
 
-constexpr BitSpec Bits[] = {
+constexpr BitEntry Bits[] = {
     {USBDongle::CapabilitiesParameter, 0, "DMX supported", " Portline is capable of communicating DMX setpoints"},
     {USBDongle::CapabilitiesParameter, 1, "Chorus supported", "Portline is capable of command/reply type communication using Chorus"},
     {USBDongle::CapabilitiesParameter, 2, "DALI supported", "Portline is capable of command/reply type communication using DALI"},
@@ -64,7 +64,7 @@ constexpr BitSpec Bits[] = {
 
 } // namespace
 
-struct USBDongle::ParameterSpec {
+struct USBDongle::ParameterEntry {
     uint number;
     const char* name;
     bool is8Bit;
@@ -80,15 +80,15 @@ constexpr int Dec = Parameter::Decimal;
 } // namespace
 
 // The parameter table, in the order the parameters are added.
-static constexpr USBDongle::ParameterSpec VersionSpec{USBDongle::VersionParameter, "Portline Version", true, true, Dec, false};
-static constexpr USBDongle::ParameterSpec KeymarkVersionSpec{USBDongle::KeymarkVersionParameter, "Portline Keymark Version", true, true, Dec, false};
-static constexpr USBDongle::ParameterSpec KeymarkCapabilitiesSpec{USBDongle::KeymarkCapabilitiesParameter, "Portline Keymark capabilities", true, true, Dec, false};
-static constexpr USBDongle::ParameterSpec CapabilitiesSpec{USBDongle::CapabilitiesParameter, "Portline capabilities flags", true, true, Parameter::Hexadecimal, false};
-static constexpr USBDongle::ParameterSpec StatusSpec{USBDongle::StatusFlagsParameter, "Portline status flags", false, true, Dec, false};
-static constexpr USBDongle::ParameterSpec ConfigurationSpec{USBDongle::ConfigurationFlagsParameter, "Portline configuration flags", false, false, Dec, false};
-static constexpr USBDongle::ParameterSpec ModeSpec{USBDongle::ModeParameter, "Portline Mode", false, false, Dec, false};
-static constexpr USBDongle::ParameterSpec IoPinsSpec{USBDongle::IoPinsParameter, "General I/O pin management", false, false, Dec, false};
-static constexpr USBDongle::ParameterSpec SupplySpecs[] = {
+static constexpr USBDongle::ParameterEntry VersionSpec{USBDongle::VersionParameter, "Portline Version", true, true, Dec, false};
+static constexpr USBDongle::ParameterEntry KeymarkVersionSpec{USBDongle::KeymarkVersionParameter, "Portline Keymark Version", true, true, Dec, false};
+static constexpr USBDongle::ParameterEntry KeymarkCapabilitiesSpec{USBDongle::KeymarkCapabilitiesParameter, "Portline Keymark capabilities", true, true, Dec, false};
+static constexpr USBDongle::ParameterEntry CapabilitiesSpec{USBDongle::CapabilitiesParameter, "Portline capabilities flags", true, true, Parameter::Hexadecimal, false};
+static constexpr USBDongle::ParameterEntry StatusSpec{USBDongle::StatusFlagsParameter, "Portline status flags", false, true, Dec, false};
+static constexpr USBDongle::ParameterEntry ConfigurationSpec{USBDongle::ConfigurationFlagsParameter, "Portline configuration flags", false, false, Dec, false};
+static constexpr USBDongle::ParameterEntry ModeSpec{USBDongle::ModeParameter, "Portline Mode", false, false, Dec, false};
+static constexpr USBDongle::ParameterEntry IoPinsSpec{USBDongle::IoPinsParameter, "General I/O pin management", false, false, Dec, false};
+static constexpr USBDongle::ParameterEntry SupplySpecs[] = {
     {USBDongle::DaliDutyCycleParameter, "DALI output voltage dutcycle", false, false, Dec, false},
     {USBDongle::DaliFeedbackHighParameter, "DALI feedback voltage (high)", false, false, Dec, true},
     {USBDongle::DaliFeedbackLowMinParameter, "DALI feedback voltage (low min)", false, false, Dec, true},
@@ -223,29 +223,29 @@ ParameterGroup* USBDongle::parameterGroup()
     return group;
 }
 
-Parameter* USBDongle::ensureParameter(ParameterGroup* group, const ParameterSpec& spec)
+Parameter* USBDongle::ensureParameter(ParameterGroup* group, const ParameterEntry& entry)
 {
-    auto* created = new Parameter(this, spec.number, QString::fromLatin1(spec.name), QString(), -1, -1,
-                                  -1, spec.is8Bit, spec.readOnly, spec.displayMode, 1.0);
-    created->setAutoUpdateCheckable(spec.checkable);
+    auto* created = new Parameter(this, entry.number, QString::fromLatin1(entry.name), QString(), -1, -1,
+                                  -1, entry.is8Bit, entry.readOnly, entry.displayMode, 1.0);
+    created->setAutoUpdateCheckable(entry.checkable);
     Parameter* inTree = addParameter(group, created);
     if (inTree != created)
         delete created;
     return inTree;
 }
 
-bool USBDongle::ensureFlagParameter(ParameterGroup* group, const ParameterSpec& spec)
+bool USBDongle::ensureFlagParameter(ParameterGroup* group, const ParameterEntry& entry)
 {
-    if (findParameter(spec.number))
+    if (findParameter(entry.number))
         return false;
-    Parameter* parameter = ensureParameter(group, spec);
-    for (const BitSpec& bitSpec : Bits) {
-        if (bitSpec.parameter != spec.number)
+    Parameter* parameter = ensureParameter(group, entry);
+    for (const BitEntry& bitEntry : Bits) {
+        if (bitEntry.parameter != entry.number)
             continue;
-        auto* bit = new BitFlagParameterView(parameter, bitSpec.bit, QString::fromLatin1(bitSpec.name),
-                                             QString::fromLatin1(bitSpec.description));
+        auto* bit = new BitFlagParameterView(parameter, bitEntry.bit, QString::fromLatin1(bitEntry.name),
+                                             QString::fromLatin1(bitEntry.description));
         parameter->addView(bit);
-        if (spec.number == ConfigurationFlagsParameter && bitSpec.bit == DaliBusPowerBit)
+        if (entry.number == ConfigurationFlagsParameter && bitEntry.bit == DaliBusPowerBit)
             m_busPowerBit.store(bit);
     }
     return true;
@@ -274,14 +274,14 @@ void USBDongle::searchParameters()
         m_versionKnown = true;
         ensureParameter(group, KeymarkVersionSpec);
         ensureParameter(group, KeymarkCapabilitiesSpec);
-        for (const ParameterSpec* flags : {&CapabilitiesSpec, &StatusSpec, &ConfigurationSpec}) {
+        for (const ParameterEntry* flags : {&CapabilitiesSpec, &StatusSpec, &ConfigurationSpec}) {
             if (ensureFlagParameter(group, *flags))
                 findParameter(flags->number)->update(true);
         }
         ensureParameter(group, ModeSpec);
         ensureFlagParameter(group, IoPinsSpec);
-        for (const ParameterSpec& spec : SupplySpecs)
-            ensureParameter(group, spec);
+        for (const ParameterEntry& entry : SupplySpecs)
+            ensureParameter(group, entry);
         const bool allRead = group->update(true);
         general::logToMain(general::USB,
                            QStringLiteral("Portline (%1) parameters read: firmware version %2%3")

@@ -78,7 +78,7 @@ public:
     enum FlagBit { DaliBusConnectedBit = 0, KeymarkErrorBit = 1, DaliBusPowerBit = 0 };
 
     // One row of the dongle's parameter table (usbdongle.cpp).
-    struct ParameterSpec;
+    struct ParameterEntry;
 
     static constexpr int VersionReadTries = 3;
     static constexpr unsigned char ReadCode = 0x0D;
@@ -154,9 +154,9 @@ protected:
 
 private:
     general::ParameterGroup* parameterGroup();
-    general::Parameter* ensureParameter(general::ParameterGroup* group, const ParameterSpec& spec);
+    general::Parameter* ensureParameter(general::ParameterGroup* group, const ParameterEntry& entry);
     // Creates a flag parameter with its bit views unless it exists; true when created.
-    bool ensureFlagParameter(general::ParameterGroup* group, const ParameterSpec& spec);
+    bool ensureFlagParameter(general::ParameterGroup* group, const ParameterEntry& entry);
     bool flagBit(uint parameterNumber, int bit) const;
     bool readFlagBit(uint parameterNumber, int bit);
     // Adds a network made by one of the factory functions in usbdongle.cpp.
