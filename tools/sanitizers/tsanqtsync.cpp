@@ -140,17 +140,20 @@ private:
         }
         switch (which) {
         case Destroy: {
-            // Qt orders a connection's end after its making with its own
-            // locks; the slot object's reference count and the functor's
-            // destruction are Qt's bookkeeping, hidden as well.
-            IgnoreAccesses ignore;
+            // Qt orders a connection's end after its making and its calls
+            // with its own locks: both happen before its destruction,
+            // whichever thread that is.
+            acquire(sync);
+            acquire(that);
             inner->destroyIfLastRef();
+            IgnoreAccesses ignore;
             delete that;
             break;
         }
         case Call:
             acquire(sync);
             inner->call(receiver, args);
+            release(that);
             if (done)
                 release(done);
             break;
