@@ -6,6 +6,7 @@
 #include "general/logmessage.h"
 #include "general/networklog.h"
 #include "general/threadnames.h"
+#include "tests/support/testthreads.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -27,6 +28,8 @@
 #include <vector>
 
 using namespace halvorn::general;
+using halvorn::test::runInThread;
+using halvorn::test::runInThreads;
 
 namespace {
 
@@ -37,18 +40,6 @@ constexpr qint64 kMinBatchGapNs = 190'000'000;
 QString expectedTime(const LogMessage& message)
 {
     return QDateTime::fromMSecsSinceEpoch(message.msecsSinceEpoch()).toString(QStringLiteral("HH:mm:ss.zzz"));
-}
-
-// Runs `work` in a thread of its own and waits at most `timeoutMs` for it.
-// A thread that does not finish (a deadlock) is left behind; the test fails.
-bool finishesInThread(std::function<void()> work, int timeoutMs = 5000)
-{
-    QThread* thread = QThread::create(std::move(work));
-    thread->start();
-    if (!thread->wait(timeoutMs))
-        return false;
-    delete thread;
-    return true;
 }
 
 // A message that counts its destructions, to see when a log lets go of it.
@@ -185,11 +176,8 @@ class TestLog : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void classLabels_data();
-    void classLabels();
-    void lineFormatByType_data();
-    void lineFormatByType();
-    void bannerIsFramedWithoutTime();
+    void labels_data();
+    void labels();
     void viewColumns();
     void timeStampFollowsTheClockAcrossSeconds();
     void messagesKeepTheThreadNameOfTheirTime();
@@ -199,9 +187,8 @@ private Q_SLOTS:
     void catchUpMarksEverythingAnnounced();
     void disabledLogDropsMessages();
 
-    void clearOnEmptyLogEmitsNothing();
-    void clearRemovesAllAndRestartsNumbering();
-    void clearDropsThePendingBatch();
+    void clearRemovesEverythingAndRestartsNumbering_data();
+    void clearRemovesEverythingAndRestartsNumbering();
     void clearWhileLoggingKeepsAnnouncementsConsistent();
     void removedMessagesOutliveViews_data();
     void removedMessagesOutliveViews();
@@ -216,91 +203,52 @@ private Q_SLOTS:
     void fileWriterReportsUnopenableFile();
 };
 
-void TestLog::classLabels_data()
+void TestLog::labels_data()
 {
     QTest::addColumn<int>("msgClass");
-    QTest::addColumn<QString>("label");
-    QTest::newRow("general") << int(GENERAL) << "GENERAL";
-    QTest::newRow("usb") << int(USB) << "USB";
-    QTest::newRow("dali") << int(DALI) << "DALI";
-    QTest::newRow("virtual dali") << int(VIRTDALI) << "VIRTDALI";
-    QTest::newRow("keymark") << int(KEYMARK) << "KEYMARK";
-    QTest::newRow("chorus") << int(CHORUS) << "CHORUS";
-    QTest::newRow("rdm") << int(RDM) << "RDM";
-    QTest::newRow("test") << int(TEST) << "TEST";
-    QTest::newRow("rdm desc has a space") << int(RDM_DESC) << "RDM DESC";
-    QTest::newRow("settings importer 15") << 15 << "UNKNOWN";
-    QTest::newRow("negative") << -1 << "UNKNOWN";
-    QTest::newRow("large") << 1000 << "UNKNOWN";
+    QTest::addColumn<int>("type");
+    QTest::addColumn<QString>("classLabel");
+    QTest::addColumn<QString>("typeLabel");
+    //                                       class         type              class label  type label
+    QTest::newRow("dali reply")          << int(DALI)     << int(REPLY)      << "DALI"     << "[REPLY] ";
+    QTest::newRow("rdm desc, ok")        << int(RDM_DESC) << int(OK)         << "RDM DESC" << "[ OK  ] ";
+    QTest::newRow("virtual dali, info")  << int(VIRTDALI) << int(INFO)       << "VIRTDALI" << "[INFO ] ";
+    QTest::newRow("chorus, python out")  << int(CHORUS)   << int(PYTHON_OUT) << "CHORUS"   << "[PYTHO] ";
+    QTest::newRow("test, no reply")      << int(TEST)     << int(NOREPLY)    << "TEST"     << "[NOREP] ";
+    QTest::newRow("usb, failure")        << int(USB)      << int(FAILURE)    << "USB"      << "[ERROR] ";
+    QTest::newRow("keymark, checksum")   << int(KEYMARK)  << int(ERRCS)      << "KEYMARK"  << "[ERRCS] ";
+    QTest::newRow("class 15, debug")     << 15            << int(DEBUG)      << "UNKNOWN"  << "[DEBUG] ";
+    QTest::newRow("negative, type 12")   << -1            << 12              << "UNKNOWN"  << "";
+    QTest::newRow("large, negative")     << 1000          << -3              << "UNKNOWN"  << "";
 }
 
-void TestLog::classLabels()
+void TestLog::labels()
 {
     QFETCH(int, msgClass);
-    QFETCH(QString, label);
-    QCOMPARE(messageClassLabel(msgClass), label);
-    const LogMessage message(QStringLiteral("x"), MessageClass(msgClass), INFO, nullptr);
-    QCOMPARE(message.data(1).toString(), label);
-}
-
-void TestLog::lineFormatByType_data()
-{
-    QTest::addColumn<int>("type");
-    QTest::addColumn<QString>("label");
-    //                                  type              label in front of the text
-    QTest::newRow("debug")          << int(DEBUG)      << "[DEBUG] ";
-    QTest::newRow("info")           << int(INFO)       << "[INFO ] ";
-    QTest::newRow("warn")           << int(WARN)       << "[WARN ] ";
-    QTest::newRow("error")          << int(ERROR)      << "[ERROR] ";
-    QTest::newRow("ok two spaces")  << int(OK)         << "[ OK  ] ";
-    QTest::newRow("python out")     << int(PYTHON_OUT) << "[PYTHO] ";
-    QTest::newRow("send")           << int(SEND)       << "[SEND ] ";
-    QTest::newRow("reply")          << int(REPLY)      << "[REPLY] ";
-    QTest::newRow("no reply")       << int(NOREPLY)    << "[NOREP] ";
-    QTest::newRow("failure as err") << int(FAILURE)    << "[ERROR] ";
-    QTest::newRow("checksum error") << int(ERRCS)      << "[ERRCS] ";
-    QTest::newRow("12 has none")    << 12              << "";
-    QTest::newRow("negative none")  << -3              << "";
-}
-
-void TestLog::lineFormatByType()
-{
     QFETCH(int, type);
-    QFETCH(QString, label);
-    QVERIFY(label.isEmpty() || label.size() == 8);
-    const LogMessage message(QStringLiteral("Frame 12 34"), DALI, MessageType(type), nullptr);
-    QCOMPARE(message.toString(),
-             QLatin1Char('[') + expectedTime(message) + QStringLiteral("]   ") + label + QStringLiteral("Frame 12 34"));
-    QCOMPARE(messageTypeLabel(type), label);
-}
-
-void TestLog::bannerIsFramedWithoutTime()
-{
-    const LogMessage banner(QStringLiteral("Tivaro"), GENERAL, BANNER, nullptr);
-    const QStringList lines = banner.toString().split(QLatin1Char('\n'));
-    QCOMPARE(lines.size(), 3);
-    QCOMPARE(lines[0], QString(80, QLatin1Char('=')));
-    QCOMPARE(lines[1], QString(22, QLatin1Char(' ')) + QStringLiteral("Tivaro"));
-    QCOMPARE(lines[2], QString(80, QLatin1Char('=')));
+    QFETCH(QString, classLabel);
+    QFETCH(QString, typeLabel);
+    const LogMessage message(QStringLiteral("Frame 12 34"), MessageClass(msgClass), MessageType(type), nullptr);
+    QCOMPARE(messageClassLabel(msgClass), classLabel);
+    QCOMPARE(message.data(1).toString(), classLabel);
+    QCOMPARE(messageTypeLabel(type), typeLabel);
+    QCOMPARE(message.toString(), '[' + expectedTime(message) + "]   " + typeLabel + "Frame 12 34");
 }
 
 void TestLog::viewColumns()
 {
     Log log(QStringLiteral("columns"));
+    QCOMPARE((QStringList{log.columnName(0), log.columnName(3), log.columnName(4)}), (QStringList{"Time", "Message", ""}));
     QCOMPARE(log.columnCount(), 4);
-    QCOMPARE(log.columnName(0), QStringLiteral("Time"));
-    QCOMPARE(log.columnName(3), QStringLiteral("Message"));
-    QVERIFY(log.columnName(4).isEmpty());
 
     QThread named;
     setThreadName(&named, QStringLiteral("DaliNetwork"));
     const LogMessage message(QStringLiteral("QUERY STATUS"), DALI, SEND, &named);
-    QCOMPARE(message.data(0).toString(), expectedTime(message));
-    QCOMPARE(message.data(1).toString(), QStringLiteral("DALI"));
-    QCOMPARE(message.data(2).toString(), QStringLiteral("DaliNetwork"));
-    QCOMPARE(message.data(3).toString(), QStringLiteral("QUERY STATUS"));
-    QVERIFY(!message.data(4).isValid());
-    QVERIFY(!message.data(-1).isValid());
+    QStringList cells;
+    for (int column = 0; column < 4; ++column)
+        cells << message.data(column).toString();
+    QCOMPARE(cells, (QStringList{expectedTime(message), "DALI", "DaliNetwork", "QUERY STATUS"}));
+    QVERIFY(!message.data(4).isValid() && !message.data(-1).isValid());
     QCOMPARE(message.toolTip(), QStringLiteral("QUERY STATUS"));
 }
 
@@ -342,7 +290,7 @@ void TestLog::messagesKeepTheThreadNameOfTheirTime()
 
     // A name given in another thread is seen by a thread that cached the old one.
     QString seenByWorker;
-    QVERIFY(finishesInThread([&] {
+    QVERIFY(runInThread([&] {
         (void)currentThreadNameId(&pool);
         setThreadName(&pool, QStringLiteral("Update"));
         seenByWorker = LogMessage(QStringLiteral("four"), GENERAL, INFO, &pool).threadName();
@@ -388,21 +336,14 @@ void TestLog::concurrentMessagesAreAnnouncedOnceInOrder()
     Log* log = threaded.log;
     AnnouncementRecorder recorder(log);
 
-    std::vector<std::unique_ptr<QThread>> producers;
-    for (int t = 0; t < kThreads; ++t) {
-        producers.emplace_back(QThread::create([log, t] {
-            int sequence = 0;
-            for (int burst = 0; burst < kBursts; ++burst) {
-                for (int i = 0; i < kBurstSize; ++i)
-                    log->logMessage(TEST, QStringLiteral("%1 %2").arg(t).arg(sequence++), INFO,
-                                    QThread::currentThread());
-                QThread::msleep(5); // spread the logging over several batches
-            }
-        }));
-        producers.back()->start();
-    }
-    for (auto& producer : producers)
-        QVERIFY(producer->wait(30000));
+    QVERIFY(runInThreads(kThreads, [log](int t) {
+        int sequence = 0;
+        for (int burst = 0; burst < kBursts; ++burst) {
+            for (int i = 0; i < kBurstSize; ++i)
+                log->logMessage(TEST, QStringLiteral("%1 %2").arg(t).arg(sequence++), INFO, QThread::currentThread());
+            QThread::msleep(5); // spread the logging over several batches
+        }
+    }));
 
     QTRY_COMPARE_WITH_TIMEOUT(recorder.announcedCount(), kTotal, 10000);
     QCOMPARE(log->count(), kTotal);
@@ -468,52 +409,42 @@ void TestLog::disabledLogDropsMessages()
     QCOMPARE(log.message(-1), nullptr);
 }
 
-void TestLog::clearOnEmptyLogEmitsNothing()
+void TestLog::clearRemovesEverythingAndRestartsNumbering_data()
 {
-    Log log(QStringLiteral("empty"));
-    QSignalSpy removed(&log, &Log::removedMessages);
-    QSignalSpy added(&log, &Log::addedMessages);
-    log.clear();
-    QCOMPARE(removed.count(), 0);
-    QVERIFY(!added.wait(kBatchDelayMs * 2));
+    QTest::addColumn<int>("messages");
+    QTest::addColumn<bool>("announced");
+    QTest::newRow("empty log: nothing to announce") << 0 << false;
+    QTest::newRow("announced messages") << 5 << true;
+    QTest::newRow("pending batch is dropped") << 3 << false;
 }
 
-void TestLog::clearRemovesAllAndRestartsNumbering()
+void TestLog::clearRemovesEverythingAndRestartsNumbering()
 {
-    Log log(QStringLiteral("five"));
+    QFETCH(int, messages);
+    QFETCH(bool, announced);
+    Log log(QStringLiteral("cleared"));
     QSignalSpy added(&log, &Log::addedMessages);
     QSignalSpy removed(&log, &Log::removedMessages);
-    for (int i = 0; i < 5; ++i)
+    for (int i = 0; i < messages; ++i)
         log.logMessage(GENERAL, QStringLiteral("m%1").arg(i), INFO, nullptr);
-    QVERIFY(added.wait(2000));
+    if (announced) {
+        QVERIFY(added.wait(2000));
+        added.clear();
+    }
 
     log.clear();
-    QCOMPARE(removed.count(), 1);
-    QCOMPARE(removed.at(0), (QList<QVariant>{0, 4}));
     QCOMPARE(log.count(), 0);
+    QCOMPARE(removed.count(), messages ? 1 : 0);
+    if (messages)
+        QCOMPARE(removed.at(0), (QVariantList{0, messages - 1}));
+    if (!announced)
+        QVERIFY(!added.wait(kBatchDelayMs * 2));
 
     log.logMessage(GENERAL, QStringLiteral("after"), INFO, nullptr);
     QVERIFY(added.wait(2000));
-    QCOMPARE(added.last(), (QList<QVariant>{0, 0}));
-    QCOMPARE(log.message(0)->text(), QStringLiteral("after"));
-}
-
-void TestLog::clearDropsThePendingBatch()
-{
-    Log log(QStringLiteral("pending"));
-    QSignalSpy added(&log, &Log::addedMessages);
-    QSignalSpy removed(&log, &Log::removedMessages);
-    for (int i = 0; i < 3; ++i)
-        log.logMessage(GENERAL, QStringLiteral("never announced"), INFO, nullptr);
-    log.clear();
-    QCOMPARE(removed.count(), 1);
-    QCOMPARE(removed.at(0), (QList<QVariant>{0, 2}));
-    QVERIFY(!added.wait(kBatchDelayMs * 2));
-
-    log.logMessage(GENERAL, QStringLiteral("first after the clear"), INFO, nullptr);
-    QVERIFY(added.wait(2000));
     QCOMPARE(added.count(), 1);
-    QCOMPARE(added.at(0), (QList<QVariant>{0, 0}));
+    QCOMPARE(added.at(0), (QVariantList{0, 0}));
+    QCOMPARE(log.message(0)->text(), QStringLiteral("after"));
 }
 
 void TestLog::clearWhileLoggingKeepsAnnouncementsConsistent()
@@ -523,17 +454,13 @@ void TestLog::clearWhileLoggingKeepsAnnouncementsConsistent()
     AnnouncementRecorder recorder(log);
 
     std::atomic<bool> stop{false};
-    std::vector<std::unique_ptr<QThread>> producers;
-    for (int t = 0; t < 3; ++t) {
-        producers.emplace_back(QThread::create([log, &stop] {
-            while (!stop.load()) {
-                for (int i = 0; i < 50; ++i)
-                    log->logMessage(TEST, QStringLiteral("busy"), INFO, nullptr);
-                QThread::msleep(1);
-            }
-        }));
-        producers.back()->start();
-    }
+    halvorn::test::ThreadGroup producers(3, [log, &stop](int) {
+        while (!stop.load()) {
+            for (int i = 0; i < 50; ++i)
+                log->logMessage(TEST, QStringLiteral("busy"), INFO, nullptr);
+            QThread::msleep(1);
+        }
+    });
     QElapsedTimer clock;
     clock.start();
     int clears = 0;
@@ -543,8 +470,7 @@ void TestLog::clearWhileLoggingKeepsAnnouncementsConsistent()
         ++clears;
     }
     stop = true;
-    for (auto& producer : producers)
-        QVERIFY(producer->wait(10000));
+    QVERIFY(producers.join(10000));
     QTest::qWait(kBatchDelayMs * 2);
 
     // Replay the announcements as a view would: additions continue where the
@@ -592,7 +518,7 @@ void TestLog::removedMessagesOutliveViews()
     HoldingView view(&log, Qt::ConnectionType(connection));
 
     if (clearInWorker)
-        QVERIFY(finishesInThread([&log] { log.clear(); }));
+        QVERIFY(runInThread([&log] { log.clear(); }));
     else
         log.clear();
     QCOMPARE(log.count(), 0);
@@ -628,7 +554,7 @@ void TestLog::slotsMayReadTheLogWhileItAnnounces()
     QTRY_COMPARE_WITH_TIMEOUT(countSeenOnAdd.load(), 4, 5000);
     QVERIFY(messageReadOnAdd);
 
-    QVERIFY2(finishesInThread([log] { log->clear(); }), "clear() deadlocked in its own slot");
+    QVERIFY2(runInThread([log] { log->clear(); }), "clear() deadlocked in its own slot");
     QCOMPARE(countSeenOnRemove.load(), 0);
 }
 
@@ -740,7 +666,7 @@ void TestLog::fileWriterTeesEveryLogWithItsName()
     logToMain(GENERAL, QStringLiteral("Tivaro Started"));
     // Written as the message is appended, not when it is announced.
     QCOMPARE(fileLines(path).size(), 2);
-    QVERIFY(finishesInThread([&network] {
+    QVERIFY(runInThread([&network] {
         network.log->logMessage(DALI, QStringLiteral("BROADCAST   OFF"), SEND, QThread::currentThread());
     }));
     network.log->logMessage(DALI, QStringLiteral("Commissioning"), BANNER, nullptr);
@@ -773,16 +699,10 @@ void TestLog::fileWriterKeepsLinesWholeAcrossThreads()
 
     constexpr int kThreads = 4;
     constexpr int kPerThread = 2000;
-    std::vector<std::unique_ptr<QThread>> producers;
-    for (int t = 0; t < kThreads; ++t) {
-        producers.emplace_back(QThread::create([&log, t] {
-            for (int i = 0; i < kPerThread; ++i)
-                log.logMessage(TEST, QStringLiteral("thread %1 line %2 ").arg(t).arg(i).repeated(4), INFO, nullptr);
-        }));
-        producers.back()->start();
-    }
-    for (auto& producer : producers)
-        QVERIFY(producer->wait(30000));
+    QVERIFY(runInThreads(kThreads, [&log](int t) {
+        for (int i = 0; i < kPerThread; ++i)
+            log.logMessage(TEST, QStringLiteral("thread %1 line %2 ").arg(t).arg(i).repeated(4), INFO, nullptr);
+    }));
 
     const QStringList lines = fileLines(path);
     QCOMPARE(lines.size(), kThreads * kPerThread);
