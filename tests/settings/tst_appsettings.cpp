@@ -61,7 +61,6 @@ class TestAppSettings : public QObject
 private Q_SLOTS:
     void loadsSettingsFolderFreshProcess_data();
     void loadsSettingsFolderFreshProcess();
-    void startLogsAndNamesTheApplication();
 };
 
 void TestAppSettings::loadsSettingsFolderFreshProcess_data()
@@ -94,16 +93,6 @@ void TestAppSettings::loadsSettingsFolderFreshProcess_data()
         << true << "B Tivaro" << QStringList{"main_config.json", "a.json", "b.json"}
         << QStringList{"missing.json"};
 
-    FileMap shipped;
-    const QDir settings(QStringLiteral(TIVARO_SOURCE_SETTINGS_DIR));
-    for (const QString& name : settings.entryList({QStringLiteral("*.json")}, QDir::Files)) {
-        QFile file(settings.filePath(name));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        shipped.insert(name, file.readAll());
-    }
-    QTest::newRow("shipped settings")
-        << shipped << true << "Halvorn Tivaro"
-        << QStringList{"main_config.json", "dali_device.json", "dmx_device.json"} << QStringList{};
 }
 
 void TestAppSettings::loadsSettingsFolderFreshProcess()
@@ -138,23 +127,6 @@ void TestAppSettings::loadsSettingsFolderFreshProcess()
     const QJsonArray log = report[QStringLiteral("log")].toArray();
     QCOMPARE(namesLogged(log, QStringLiteral("Importing config file: "), settingsDir), imported);
     QCOMPARE(namesLogged(log, QStringLiteral("Can't import config file: "), settingsDir), notImported);
-}
-
-void TestAppSettings::startLogsAndNamesTheApplication()
-{
-    AppSettings settings;
-    const int before = mainLog()->count();
-    settings.start(QStringLiteral("Tivaro"), QStringLiteral("1.04"));
-    QCOMPARE(settings.name(), QStringLiteral("Tivaro"));
-    QCOMPARE(settings.version(), QStringLiteral("1.04"));
-    QCOMPARE(QCoreApplication::applicationName(), QStringLiteral("Tivaro"));
-    QCOMPARE(QCoreApplication::applicationVersion(), QStringLiteral("1.04"));
-
-    QCOMPARE(mainLog()->count(), before + 1);
-    const LogMessage* started = mainLog()->message(before);
-    QCOMPARE(started->text(), QStringLiteral("Starting Tivaro v1.04"));
-    QCOMPARE(started->msgClass(), GENERAL);
-    QCOMPARE(started->type(), INFO);
 }
 
 int main(int argc, char* argv[])
