@@ -119,6 +119,20 @@ QString mismatches(const QJsonObject& document, const QVariantMap& expected)
     return problems.join(QLatin1Char('\n'));
 }
 
+QString check(const CliRun& result, int exitCode, const QVariantMap& expected, const QString& error)
+{
+    QStringList problems;
+    if (!result.finished || result.exitCode != exitCode)
+        problems << QStringLiteral("expected exit %1").arg(exitCode);
+    if (!result.jsonError.isEmpty())
+        problems << QStringLiteral("standard output is not one JSON object: ") + result.jsonError;
+    else if (const QString differences = mismatches(result.json, expected); !differences.isEmpty())
+        problems << differences;
+    if (!error.isEmpty() && !QString::fromLocal8Bit(result.err).contains(error))
+        problems << QStringLiteral("standard error does not name: ") + error;
+    return problems.isEmpty() ? QString() : problems.join(QLatin1Char('\n')) + QLatin1Char('\n') + result.describe();
+}
+
 QStringList logLines(const QString& path)
 {
     QFile file(path);

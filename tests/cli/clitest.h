@@ -44,7 +44,19 @@ QJsonValue at(const QJsonObject& document, const QString& path);
 // stands for null; numbers compare as numbers), otherwise what differs.
 QString mismatches(const QJsonObject& document, const QVariantMap& expected);
 
+// Empty when the run finished with `exitCode`, printed exactly one JSON
+// document holding `expected` (see mismatches) and, when `error` is given,
+// named it on standard error; otherwise what went wrong, with the run's output.
+QString check(const CliRun& result, int exitCode, const QVariantMap& expected = {}, const QString& error = {});
+
 // Lines of a log file written with --log-file.
 QStringList logLines(const QString& path);
 
 } // namespace clitest
+
+// Fails the test with the description when `problems` is not empty.
+#define CLI_VERIFY(problems)                                                                                         \
+    do {                                                                                                             \
+        const QString cliProblems = (problems);                                                                      \
+        QVERIFY2(cliProblems.isEmpty(), qPrintable(cliProblems));                                                    \
+    } while (false)

@@ -6,7 +6,6 @@
 #include "clitest.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -16,7 +15,9 @@
 
 #include <csignal>
 
+using clitest::check;
 using clitest::CliRun;
+using clitest::run;
 
 namespace {
 
@@ -46,6 +47,14 @@ QStringList chorusWrites(const QString& logPath)
     return clitest::logLines(logPath).filter(QRegularExpression(QStringLiteral(R"(\[SEND \] CHORUS .*CH_EC_WRP)")));
 }
 
+QList<int> shortAddresses(const CliRun& scan)
+{
+    QList<int> addresses;
+    for (const QJsonValue gear : scan.json.value(QStringLiteral("gear")).toArray())
+        addresses.append(gear.toObject().value(QStringLiteral("shortAddress")).toInt());
+    return addresses;
+}
+
 struct Interrupted
 {
     int exitCode = -1;
@@ -59,8 +68,7 @@ Interrupted interruptWhenLogged(const QStringList& arguments, const QString& log
 {
     Interrupted result;
     QProcess process;
-    process.start(QStringLiteral(TIVARO_CLI_PROGRAM),
-                  QStringList{QStringLiteral("--json"), QStringLiteral("--log-file"), log} + arguments);
+    process.start(QStringLiteral(TIVARO_CLI_PROGRAM), QStringList{"--json", "--log-file", log} + arguments);
     if (!process.waitForStarted(10000))
         return result;
     QElapsedTimer clock;
@@ -97,11 +105,14 @@ private Q_SLOTS:
     void snapshotRefusesAnotherDevice_data();
     void snapshotRefusesAnotherDevice();
     void daliSnapshotRestoresGearSettings();
-    void interruptDuringCommissioningReportsWhatWasFound();
-    void interruptDuringDiscoveryReportsWhatWasFound();
+    void interruptReportsWhatWasFound_data();
+    void interruptReportsWhatWasFound();
     void verboseLogsToStandardErrorOnly();
 
 private:
+    QString file(const QString& name) const { return m_dir.filePath(name); }
+    QString write(const QString& name, const QByteArray& text) const { return clitest::writeFile(m_dir, name, text); }
+
     QTemporaryDir m_dir;
     QJsonObject m_driverSnapshot;
 };
@@ -109,131 +120,86 @@ private:
 void TestCliScripts::initTestCase()
 {
     QVERIFY(m_dir.isValid());
-    const CliRun saved = clitest::run({QStringLiteral("--simulate"), QStringLiteral("snapshot"), QStringLiteral("save"),
-                                       QStringLiteral("dmx"), QStringLiteral("1")});
-    QVERIFY2(saved.exitCode == 0 && saved.jsonError.isEmpty(), qPrintable(saved.describe()));
+    const CliRun saved = run({"--simulate", "snapshot", "save", "dmx", "1"});
+    CLI_VERIFY(check(saved, 0));
     m_driverSnapshot = saved.json;
 }
 
 void TestCliScripts::scriptCommissionsThenSetsEveryLevel()
 {
-    const QString state = m_dir.filePath(QStringLiteral("commissioned.json"));
+    const QString state = file("commissioned.json");
     auto cli = [&](const QStringList& arguments, bool first = false) {
-        return clitest::run(QStringList{first ? QStringLiteral("--simulate") : QStringLiteral("--simulate=") + state,
-                                        QStringLiteral("--save-simulation"), state, QStringLiteral("--json")}
-                            + arguments);
+        return run(QStringList{first ? "--simulate" : "--simulate=" + state, "--save-simulation", state, "--json"}
+                   + arguments);
     };
-
-    const CliRun commissioned = cli({QStringLiteral("dali"), QStringLiteral("commission"), QStringLiteral("--all")}, true);
-    QVERIFY2(commissioned.exitCode == 0, qPrintable(commissioned.describe()));
-    QCOMPARE(clitest::at(commissioned.json, QStringLiteral("#addressed")).toInt(), 4);
+    CLI_VERIFY(check(cli({"dali", "commission", "--all"}, true), 0, {{"#addressed", 4}}));
 
     // A later run finds the gear where commissioning put it.
-    const CliRun scanned = cli({QStringLiteral("dali"), QStringLiteral("scan")});
-    QVERIFY2(scanned.exitCode == 0, qPrintable(scanned.describe()));
-    QList<int> addresses;
-    for (const QJsonValue gear : scanned.json.value(QStringLiteral("gear")).toArray())
-        addresses.append(gear.toObject().value(QStringLiteral("shortAddress")).toInt());
-    QCOMPARE(addresses, (QList<int>{0, 1, 2, 3}));
-
-    for (int address : addresses) {
-        const QString target = QString::number(address);
+    const CliRun scanned = cli({"dali", "scan"});
+    CLI_VERIFY(check(scanned, 0));
+    QCOMPARE(shortAddresses(scanned), (QList<int>{0, 1, 2, 3}));
+    for (int address = 0; address < 4; ++address) {
         const int level = 100 + 30 * address;
-        const CliRun set = cli({QStringLiteral("dali"), QStringLiteral("set"), target, QStringLiteral("0"),
-                                QString::number(level)});
-        QVERIFY2(set.exitCode == 0, qPrintable(set.describe()));
-        const QString problems = clitest::mismatches(set.json, {{"written", level}, {"readBack", level},
-                                                                {"verified", true}, {"target.address", address}});
-        QVERIFY2(problems.isEmpty(), qPrintable(problems));
-
-        const CliRun shortAddress = cli({QStringLiteral("dali"), QStringLiteral("get"), target, QStringLiteral("7")});
-        QVERIFY2(shortAddress.exitCode == 0, qPrintable(shortAddress.describe()));
-        QCOMPARE(clitest::at(shortAddress.json, QStringLiteral("parameter.value")).toInt(), address);
+        CLI_VERIFY(check(cli({"dali", "set", QString::number(address), "0", QString::number(level)}), 0,
+                         {{"written", level}, {"readBack", level}, {"verified", true}, {"target.address", address}}));
     }
 
     // Readdressing one gear: never onto gear that is there already; the
     // next scan finds it at its new address.
-    const CliRun taken = cli({QStringLiteral("dali"), QStringLiteral("set"), QStringLiteral("3"), QStringLiteral("7"),
-                              QStringLiteral("1")});
-    QCOMPARE(taken.exitCode, 1);
-    QVERIFY2(taken.json.value(QStringLiteral("error")).toString().contains(QStringLiteral("short address 1 is taken")),
-             qPrintable(taken.describe()));
-    const CliRun moved = cli({QStringLiteral("dali"), QStringLiteral("set"), QStringLiteral("3"), QStringLiteral("7"),
-                              QStringLiteral("10")});
-    QVERIFY2(moved.exitCode == 0, qPrintable(moved.describe()));
-    QVERIFY(clitest::at(moved.json, QStringLiteral("warnings[0]")).toString().contains(QStringLiteral("new short address")));
-    const CliRun rescanned = cli({QStringLiteral("dali"), QStringLiteral("scan")});
-    QList<int> after;
-    for (const QJsonValue gear : rescanned.json.value(QStringLiteral("gear")).toArray())
-        after.append(gear.toObject().value(QStringLiteral("shortAddress")).toInt());
-    QCOMPARE(after, (QList<int>{0, 1, 2, 10}));
+    CLI_VERIFY(check(cli({"dali", "set", "3", "7", "1"}), 1, {}, "short address 1 is taken"));
+    const CliRun moved = cli({"dali", "set", "3", "7", "10"});
+    CLI_VERIFY(check(moved, 0));
+    QVERIFY(clitest::at(moved.json, "warnings[0]").toString().contains("new short address"));
+    QCOMPARE(shortAddresses(cli({"dali", "scan"})), (QList<int>{0, 1, 2, 10}));
 }
 
 void TestCliScripts::keymarkSettingsWrittenAreReadNextTime()
 {
-    const QString state = m_dir.filePath(QStringLiteral("tag.json"));
-    const CliRun written = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--save-simulation"), state,
-                                         QStringLiteral("--json"), QStringLiteral("keymark"), QStringLiteral("write"),
-                                         QStringLiteral("--current1"), QStringLiteral("700"), QStringLiteral("--curve"),
-                                         QStringLiteral("linear"), QStringLiteral("--min-level"), QStringLiteral("50"),
-                                         QStringLiteral("--ntc"), QStringLiteral("80")});
-    QVERIFY2(written.exitCode == 0, qPrintable(written.describe()));
+    const QString state = file("tag.json");
     // 50 % on the linear curve is DALI level round(49.9 × 253 / 99.9 + 1) = 127.
-    const QString writeProblems =
-        clitest::mismatches(written.json, {{"#written", 4}, {"written[2].setting", "minLevel"},
-                                           {"written[2].written", 127}, {"written[2].verified", true}});
-    QVERIFY2(writeProblems.isEmpty(), qPrintable(writeProblems));
-
-    const CliRun read = clitest::run({QStringLiteral("--simulate=") + state, QStringLiteral("--json"),
-                                      QStringLiteral("keymark"), QStringLiteral("read")});
-    QVERIFY2(read.exitCode == 0, qPrintable(read.describe()));
-    const QString problems = clitest::mismatches(
-        read.json, {{"sources[0].currentMa", 700}, {"sources[1].currentMa", 350}, {"dimmingCurve", "linear"},
-                    {"minLevel.daliLevel", 127}, {"minLevel.percent", 126 * (99.9 / 253) + 0.1}, {"ntcCelsius", 80}});
-    QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + read.describe()));
+    CLI_VERIFY(check(run({"--simulate", "--save-simulation", state, "--json", "keymark", "write", "--current1", "700",
+                          "--curve", "linear", "--min-level", "50", "--ntc", "80"}),
+                     0,
+                     {{"#written", 4}, {"written[2].setting", "minLevel"}, {"written[2].written", 127},
+                      {"written[2].verified", true}}));
+    CLI_VERIFY(check(run({"--simulate=" + state, "--json", "keymark", "read"}), 0,
+                     {{"sources[0].currentMa", 700}, {"sources[1].currentMa", 350}, {"dimmingCurve", "linear"},
+                      {"minLevel.daliLevel", 127}, {"minLevel.percent", 126 * (99.9 / 253) + 0.1}, {"ntcCelsius", 80}}));
 }
 
 void TestCliScripts::snapshotRestoreWritesExactlyTheDifferences()
 {
     // Two writable parameters and a read-only one differ from the driver.
-    const QString file = clitest::writeFile(m_dir, QStringLiteral("driver.json"),
-                                            edited(m_driverSnapshot, {{9, 700}, {157, 90}, {152, 2}}));
-    const QString log = m_dir.filePath(QStringLiteral("restore.log"));
-    const CliRun restored = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--log-file"), log,
-                                          QStringLiteral("snapshot"), QStringLiteral("restore"), file});
+    const QString snapshot = write("driver.json", edited(m_driverSnapshot, {{9, 700}, {157, 90}, {152, 2}}));
+    const QString log = file("restore.log");
+    const CliRun restored = run({"--simulate", "--log-file", log, "snapshot", "restore", snapshot});
     QVERIFY2(restored.exitCode == 0, qPrintable(restored.describe()));
 
     const QString out = QString::fromUtf8(restored.out);
-    const qsizetype table = out.indexOf(QStringLiteral("Differences between driver LID 1 and the snapshot"));
+    const qsizetype table = out.indexOf("Differences between driver LID 1 and the snapshot");
     QVERIFY2(table >= 0, qPrintable(restored.describe()));
-    for (const QString& row : {QStringLiteral("9       Master dimmer value              1023    700       write"),
-                               QStringLiteral("152     Number of LED groups             4       2         skipped-read-only"),
-                               QStringLiteral("157     Thermal throttling: temperature  85      90        write")})
-        QVERIFY2(out.indexOf(row) > table, qPrintable(row + "\n" + restored.describe()));
-    QVERIFY2(out.contains(QStringLiteral("2 parameters written.")), qPrintable(restored.describe()));
-    QCOMPARE(out.count(QStringLiteral("Master dimmer")), 1);
+    for (const char* row : {"9       Master dimmer value              1023    700       write",
+                            "152     Number of LED groups             4       2         skipped-read-only",
+                            "157     Thermal throttling: temperature  85      90        write"})
+        QVERIFY2(out.indexOf(row) > table, qPrintable(row + restored.describe()));
+    QVERIFY2(out.contains("2 parameters written."), qPrintable(restored.describe()));
+    QCOMPARE(out.count("Master dimmer"), 1);
 
     // Exactly two writes left the tool: parameter 9 with 700 and 157 with 90.
     const QStringList writes = chorusWrites(log);
     QCOMPARE(writes.size(), 2);
-    QVERIFY2(writes[0].contains(QStringLiteral("D0 0E 01 00 09 00 BC 02")), qPrintable(writes.join('\n')));
-    QVERIFY2(writes[1].contains(QStringLiteral("D0 0E 01 00 9D 00 5A 00")), qPrintable(writes.join('\n')));
+    QVERIFY2(writes[0].contains("D0 0E 01 00 09 00 BC 02"), qPrintable(writes.join('\n')));
+    QVERIFY2(writes[1].contains("D0 0E 01 00 9D 00 5A 00"), qPrintable(writes.join('\n')));
 }
 
 void TestCliScripts::snapshotDryRunWritesNothing()
 {
-    const QString file =
-        clitest::writeFile(m_dir, QStringLiteral("dry.json"), edited(m_driverSnapshot, {{9, 700}, {2, 17}}));
-    const QString log = m_dir.filePath(QStringLiteral("dry.log"));
-    const CliRun result = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--json"), QStringLiteral("--log-file"),
-                                        log, QStringLiteral("snapshot"), QStringLiteral("restore"), file,
-                                        QStringLiteral("--dry-run")});
-    QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
-    const QString problems = clitest::mismatches(
-        result.json, {{"dryRun", true}, {"#differences", 2}, {"differences[0].number", 2},
-                      {"differences[0].device", 1}, {"differences[0].snapshot", 17},
-                      {"differences[0].action", "would-write"}, {"differences[1].number", 9}, {"written", 0}});
-    QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + result.describe()));
+    const QString snapshot = write("dry.json", edited(m_driverSnapshot, {{9, 700}, {2, 17}}));
+    const QString log = file("dry.log");
+    CLI_VERIFY(check(run({"--simulate", "--json", "--log-file", log, "snapshot", "restore", snapshot, "--dry-run"}), 0,
+                     {{"dryRun", true}, {"#differences", 2}, {"differences[0].number", 2}, {"differences[0].device", 1},
+                      {"differences[0].snapshot", 17}, {"differences[0].action", "would-write"},
+                      {"differences[1].number", 9}, {"written", 0}}));
     QVERIFY(chorusWrites(log).isEmpty());
     QVERIFY(!clitest::logLines(log).isEmpty());
 }
@@ -241,24 +207,16 @@ void TestCliScripts::snapshotDryRunWritesNothing()
 void TestCliScripts::snapshotSkipsWhatItCannotWrite()
 {
     // 2000 is beyond the range the driver gives parameter 9 (0..1023).
-    const QString file = clitest::writeFile(m_dir, QStringLiteral("range.json"), edited(m_driverSnapshot, {{9, 2000}}));
-    const QString log = m_dir.filePath(QStringLiteral("range.log"));
-    const CliRun result = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--json"), QStringLiteral("--log-file"),
-                                        log, QStringLiteral("snapshot"), QStringLiteral("restore"), file});
-    QVERIFY2(result.exitCode == 0, qPrintable(result.describe()));
-    const QString problems = clitest::mismatches(
-        result.json, {{"#differences", 1}, {"differences[0].action", "skipped-out-of-range"}, {"written", 0}});
-    QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + result.describe()));
+    const QString snapshot = write("range.json", edited(m_driverSnapshot, {{9, 2000}}));
+    const QString log = file("range.log");
+    CLI_VERIFY(check(run({"--simulate", "--json", "--log-file", log, "snapshot", "restore", snapshot}), 0,
+                     {{"#differences", 1}, {"differences[0].action", "skipped-out-of-range"}, {"written", 0}}));
     QVERIFY(chorusWrites(log).isEmpty());
 
     // The driver the file names is not there.
-    const QString absent = clitest::writeFile(m_dir, QStringLiteral("absent.json"),
-                                              edited(m_driverSnapshot, {{9, 700}}, {{"lid", 9}}));
-    const CliRun missing = clitest::run({QStringLiteral("--simulate"), QStringLiteral("snapshot"),
-                                         QStringLiteral("restore"), absent});
-    QCOMPARE(missing.exitCode, 1);
-    QVERIFY2(QString::fromLocal8Bit(missing.err).contains(QStringLiteral("no driver answers as driver LID 9")),
-             qPrintable(missing.describe()));
+    const QString absent = write("absent.json", edited(m_driverSnapshot, {{9, 700}}, {{"lid", 9}}));
+    CLI_VERIFY(check(run({"--simulate", "--json", "snapshot", "restore", absent}), 1, {},
+                     "no driver answers as driver LID 9"));
 }
 
 void TestCliScripts::snapshotRefusesAnotherDevice_data()
@@ -281,109 +239,92 @@ void TestCliScripts::snapshotRefusesAnotherDevice()
     QFETCH(QByteArray, snapshot);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
-    const QString file = clitest::writeFile(m_dir, QStringLiteral("other.json"), snapshot);
-    const QString log = m_dir.filePath(QStringLiteral("refused.log"));
-    QFile::remove(log);
-    const CliRun result = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--log-file"), log,
-                                        QStringLiteral("snapshot"), QStringLiteral("restore"), file});
-    QVERIFY2(result.finished && result.exitCode == exitCode, qPrintable(result.describe()));
-    QVERIFY2(QString::fromLocal8Bit(result.err).contains(message), qPrintable(result.describe()));
+    const QString log = file(QStringLiteral("refused-%1.log").arg(QTest::currentDataTag()));
+    CLI_VERIFY(check(run({"--simulate", "--json", "--log-file", log, "snapshot", "restore", write("other.json", snapshot)}),
+                     exitCode, {}, message));
     QVERIFY(chorusWrites(log).isEmpty());
 }
 
 void TestCliScripts::daliSnapshotRestoresGearSettings()
 {
-    const QString installation = clitest::installation(
-        m_dir, QStringLiteral("gear.json"), R"("dali": {"powered": true, "gear": [{"short": 0}, {"short": 1}]})");
-    const CliRun saved = clitest::run({QStringLiteral("--simulate=") + installation, QStringLiteral("snapshot"),
-                                       QStringLiteral("save"), QStringLiteral("dali"), QStringLiteral("0")});
-    QVERIFY2(saved.exitCode == 0 && saved.jsonError.isEmpty(), qPrintable(saved.describe()));
-    const QString savedProblems = clitest::mismatches(
-        saved.json, {{"device.type", "dali"}, {"device.target", 0}, {"device.deviceType", 6}});
-    QVERIFY2(savedProblems.isEmpty(), qPrintable(savedProblems));
+    const QString installation = "--simulate=" + clitest::installation(m_dir, "gear.json",
+                                                                       R"("dali": {"powered": true, "gear": [{"short": 0}, {"short": 1}]})");
+    const CliRun saved = run({installation, "snapshot", "save", "dali", "0"});
+    CLI_VERIFY(check(saved, 0, {{"device.type", "dali"}, {"device.target", 0}, {"device.deviceType", 6}}));
     // The address and the DTR registers are not settings of the gear.
     for (const QJsonValue parameter : saved.json.value(QStringLiteral("parameters")).toArray())
         QVERIFY(!QList<int>({7, 27, 28, 29}).contains(parameter.toObject().value(QStringLiteral("number")).toInt()));
 
     // Max level 200 and scene 3 at 40: two stores, and nothing else.
-    const QString file = clitest::writeFile(m_dir, QStringLiteral("gear0.json"), edited(saved.json, {{4, 200}, {13, 40}}));
-    const QString log = m_dir.filePath(QStringLiteral("gear.log"));
-    const CliRun restored = clitest::run({QStringLiteral("--simulate=") + installation, QStringLiteral("--json"),
-                                          QStringLiteral("--log-file"), log, QStringLiteral("snapshot"),
-                                          QStringLiteral("restore"), file});
-    QVERIFY2(restored.exitCode == 0, qPrintable(restored.describe()));
-    const QString problems = clitest::mismatches(
-        restored.json, {{"#differences", 2}, {"differences[0].number", 4}, {"differences[0].action", "written"},
-                        {"differences[1].number", 13}, {"differences[1].action", "written"}, {"written", 2}});
-    QVERIFY2(problems.isEmpty(), qPrintable(problems + "\n" + restored.describe()));
-    const QStringList sets = clitest::logLines(log).filter(QStringLiteral("[REPLY] SET "));
+    const QString log = file("gear.log");
+    CLI_VERIFY(check(run({installation, "--json", "--log-file", log, "snapshot", "restore",
+                          write("gear0.json", edited(saved.json, {{4, 200}, {13, 40}}))}),
+                     0,
+                     {{"#differences", 2}, {"differences[0].number", 4}, {"differences[0].action", "written"},
+                      {"differences[1].number", 13}, {"differences[1].action", "written"}, {"written", 2}}));
+    const QStringList sets = clitest::logLines(log).filter("[REPLY] SET ");
     QCOMPARE(sets.size(), 2);
-    QVERIFY2(sets[0].endsWith(QStringLiteral("SET STORE THE DTR AS MAX LEVEL: 200 (C8)")), qPrintable(sets[0]));
-    QVERIFY2(sets[1].endsWith(QStringLiteral("SET STORE THE DTR AS SCENE 3: 40 (28)")), qPrintable(sets[1]));
+    QVERIFY2(sets[0].endsWith("SET STORE THE DTR AS MAX LEVEL: 200 (C8)"), qPrintable(sets[0]));
+    QVERIFY2(sets[1].endsWith("SET STORE THE DTR AS SCENE 3: 40 (28)"), qPrintable(sets[1]));
 
     // A file of gear of another device type is refused before anything is written.
-    const QString other = clitest::writeFile(m_dir, QStringLiteral("dt8.json"),
-                                             edited(saved.json, {{4, 200}}, {{"deviceType", 8}}));
-    const QString otherLog = m_dir.filePath(QStringLiteral("dt8.log"));
-    const CliRun refused = clitest::run({QStringLiteral("--simulate=") + installation, QStringLiteral("--log-file"),
-                                         otherLog, QStringLiteral("snapshot"), QStringLiteral("restore"), other});
-    QCOMPARE(refused.exitCode, 1);
-    QVERIFY2(QString::fromLocal8Bit(refused.err).contains(
-                 QStringLiteral("the snapshot is for DALI device type 8, but DALI short 0 is of device type 6")),
-             qPrintable(refused.describe()));
-    QVERIFY(clitest::logLines(otherLog).filter(QStringLiteral("[REPLY] SET ")).isEmpty());
+    const QString otherLog = file("dt8.log");
+    CLI_VERIFY(check(run({installation, "--json", "--log-file", otherLog, "snapshot", "restore",
+                          write("dt8.json", edited(saved.json, {{4, 200}}, {{"deviceType", 8}}))}),
+                     1, {}, "the snapshot is for DALI device type 8, but DALI short 0 is of device type 6"));
+    QVERIFY(clitest::logLines(otherLog).filter("[REPLY] SET ").isEmpty());
 }
 
-void TestCliScripts::interruptDuringCommissioningReportsWhatWasFound()
+void TestCliScripts::interruptReportsWhatWasFound_data()
 {
-    // Twelve gear on a bus at its real speed: commissioning takes half a
-    // minute, far longer than the moment the test needs to interrupt it.
-    const QString installation = clitest::installation(
-        m_dir, QStringLiteral("slow.json"),
-        R"("dali": {"powered": true, "timing": "realistic", "randomGear": 12, "seed": 5})",
-        R"("usbLatencyUs": 1000)");
-    const Interrupted result = interruptWhenLogged(
-        {QStringLiteral("--simulate=") + installation, QStringLiteral("dali"), QStringLiteral("commission"),
-         QStringLiteral("--all")},
-        m_dir.filePath(QStringLiteral("commission.log")), QStringLiteral("Programmed short address verified"));
+    QTest::addColumn<QByteArray>("equipment");
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QString>("marker");
+    QTest::addColumn<QString>("list");
+    QTest::addColumn<int>("total");
+    // On buses at their real speed the work takes far longer than the moment
+    // the test needs to interrupt it.
+    QTest::newRow("commissioning")
+        << QByteArray(R"("dali": {"powered": true, "timing": "realistic", "randomGear": 12, "seed": 5})")
+        << QStringList{"dali", "commission", "--all"} << "Programmed short address verified" << "addressed" << 12;
+    QTest::newRow("discovery") << QByteArray(R"("dmx": {"random": {"count": 30, "seed": 3}})")
+                               << QStringList{"dmx", "discover"} << "Address found [" << "drivers" << 30;
+}
+
+void TestCliScripts::interruptReportsWhatWasFound()
+{
+    QFETCH(QByteArray, equipment);
+    QFETCH(QStringList, command);
+    QFETCH(QString, marker);
+    QFETCH(QString, list);
+    QFETCH(int, total);
+    const QString installation = clitest::installation(m_dir, "slow.json", equipment, R"("usbLatencyUs": 1000)");
+    const Interrupted result = interruptWhenLogged(QStringList{"--simulate=" + installation} + command,
+                                                   file(list + ".log"), marker);
     QVERIFY2(result.exitCode == 130, qPrintable(result.err.right(2000)));
     QCOMPARE(result.json.value(QStringLiteral("status")).toString(), QStringLiteral("interrupted"));
     QCOMPARE(result.json.value(QStringLiteral("exitCode")).toInt(), 130);
-    const int addressed = clitest::at(result.json, QStringLiteral("#addressed")).toInt();
-    QVERIFY2(addressed >= 1 && addressed < 12, qPrintable(QString::number(addressed)));
+    const int found = clitest::at(result.json, "#" + list).toInt();
+    QVERIFY2(found >= 1 && found < total, qPrintable(QString::number(found)));
+    if (list == QLatin1String("drivers")) {
+        QCOMPARE(clitest::at(result.json, "drivers[0].lid").toInt(), 1);
+        return;
+    }
     // What was found is what the gear now hold: consecutive addresses from 0.
-    QCOMPARE(clitest::at(result.json, QStringLiteral("addressed[0].shortAddress")).toInt(), 0);
-    QCOMPARE(clitest::at(result.json, QStringLiteral("#gear")).toInt(), addressed);
-    QVERIFY(result.err.contains(QStringLiteral("dali commission: interrupted")));
-}
-
-void TestCliScripts::interruptDuringDiscoveryReportsWhatWasFound()
-{
-    const QString installation = clitest::installation(
-        m_dir, QStringLiteral("line.json"), R"("dmx": {"random": {"count": 30, "seed": 3}})", R"("usbLatencyUs": 1000)");
-    const Interrupted result = interruptWhenLogged(
-        {QStringLiteral("--simulate=") + installation, QStringLiteral("dmx"), QStringLiteral("discover")},
-        m_dir.filePath(QStringLiteral("discover.log")), QStringLiteral("Address found ["));
-    QVERIFY2(result.exitCode == 130, qPrintable(result.err.right(2000)));
-    QCOMPARE(result.json.value(QStringLiteral("status")).toString(), QStringLiteral("interrupted"));
-    const int found = clitest::at(result.json, QStringLiteral("#drivers")).toInt();
-    QVERIFY2(found >= 1 && found < 30, qPrintable(QString::number(found)));
-    QCOMPARE(clitest::at(result.json, QStringLiteral("drivers[0].lid")).toInt(), 1);
+    QCOMPARE(clitest::at(result.json, "addressed[0].shortAddress").toInt(), 0);
+    QCOMPARE(clitest::at(result.json, "#gear").toInt(), found);
+    QVERIFY(result.err.contains("dali commission: interrupted"));
 }
 
 void TestCliScripts::verboseLogsToStandardErrorOnly()
 {
-    const CliRun result = clitest::run({QStringLiteral("--simulate"), QStringLiteral("--json"), QStringLiteral("--verbose"),
-                                        QStringLiteral("dmx"), QStringLiteral("get"), QStringLiteral("1"),
-                                        QStringLiteral("9")});
-    QVERIFY2(result.exitCode == 0 && result.jsonError.isEmpty(), qPrintable(result.describe()));
+    const CliRun result = run({"--simulate", "--json", "--verbose", "dmx", "get", "1", "9"});
+    CLI_VERIFY(check(result, 0, {}, "USB device connected (1)"));
     const QString err = QString::fromLocal8Bit(result.err);
-    QVERIFY2(err.contains(QStringLiteral("Main log: ")) && err.contains(QStringLiteral("USB device connected (1)")),
-             qPrintable(result.describe()));
-    QVERIFY2(err.contains(QRegularExpression(QStringLiteral(R"(Vela Network Log: .*\[SEND \] CHORUS  D0 0D 01 00 09 00)"))),
-             qPrintable(result.describe()));
+    QVERIFY(err.contains("Main log: "));
+    QVERIFY(err.contains(QRegularExpression(R"(Vela Network Log: .*\[SEND \] CHORUS  D0 0D 01 00 09 00)")));
     // The core's start-up dumps went to standard error too.
-    QVERIFY2(err.contains(QStringLiteral("Vx Network init")), qPrintable(result.describe()));
+    QVERIFY(err.contains("Vx Network init"));
 }
 
 QTEST_GUILESS_MAIN(TestCliScripts)
