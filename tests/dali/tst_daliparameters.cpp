@@ -4,6 +4,7 @@
 #include "dali/dalidevice.h"
 #include "dali/dalinetwork.h"
 #include "general/networklog.h"
+#include "general/parameter.h"
 #include "sim/simdongle.h"
 #include "tests/dali/dalitestbus.h"
 
@@ -14,7 +15,7 @@ using namespace halvorn::dali;
 
 namespace {
 
-constexpr uint8_t Gear5 = 0x0A;  // arc-power address byte of short address 5
+constexpr uint8_t Gear5 = 0x0A; // arc-power address byte of short address 5
 constexpr uint8_t Gear5Command = 0x0B;
 
 struct ParameterBus : DaliTestBus
@@ -39,6 +40,17 @@ struct ParameterBus : DaliTestBus
         std::optional<sim::SimDaliGear> copy;
         withBus([&](sim::SimDaliBus& dali) { copy.emplace(dali.gear(0)); });
         return *copy;
+    }
+    // The value read, or "failed".
+    QString read(uint number, bool eightBit = true, uint8_t address = Gear5)
+    {
+        bool ok = false;
+        const uint value = network()->readParameter(address, number, eightBit, ok);
+        return ok ? QString::number(value) : QStringLiteral("failed");
+    }
+    bool write(uint number, uint value, bool eightBit = true, uint8_t address = Gear5)
+    {
+        return network()->writeParameter(address, number, eightBit, value);
     }
     QStringList simpleLines()
     {
@@ -66,20 +78,17 @@ private Q_SLOTS:
     void makerParametersThroughTheMailbox();
     void bridgeRegistersWithTheirKeys();
     void missingAnswerFailsTheRead();
-    void deviceAddressBytes();
+    void devicesReadThroughTheirAddress();
 };
 
 void TestDaliParameters::fadeNibbles()
 {
     ParameterBus bus;
-    QVERIFY(bus.network()->writeParameter(Gear5, 6, true, 3)); // fade time
-    QVERIFY(bus.network()->writeParameter(Gear5, 5, true, 7)); // fade rate
+    QVERIFY(bus.write(6, 3)); // fade time
+    QVERIFY(bus.write(5, 7)); // fade rate
     QCOMPARE(bus.gear().fadeTime(), 3);
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 5, true, ok), 7u);
-    QVERIFY(ok);
-    QCOMPARE(bus.network()->readParameter(Gear5, 6, true, ok), 3u);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(5), QStringLiteral("7")); // QUERY FADE answers 0x37
+    QCOMPARE(bus.read(6), QStringLiteral("3"));
     const QStringList lines = bus.simpleLines();
     QVERIFY(lines.contains("SET STORE THE DTR AS FADE TIME: 3 (3)"));
     QVERIFY(lines.contains("GET QUERY FADE (RATE): 7 (7)"));
@@ -105,18 +114,16 @@ void TestDaliParameters::storesSendDtrThenCommandTwice()
     QFETCH(uint, value);
     QFETCH(int, store);
     ParameterBus bus;
-    QVERIFY(bus.network()->writeParameter(Gear5, number, true, value));
-    QCOMPARE(bus.frames(), QList<quint16>({frame(0xA3, int(value)), frame(Gear5Command, store),
-                                           frame(Gear5Command, store)}));
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, number, true, ok), value);
-    QVERIFY(ok);
+    QVERIFY(bus.write(number, value));
+    QCOMPARE(bus.frames(),
+             QList<quint16>({frame(0xA3, int(value)), frame(Gear5Command, store), frame(Gear5Command, store)}));
+    QCOMPARE(bus.read(number), QString::number(value));
 }
 
 void TestDaliParameters::groupWriteAddsAndRemovesEachGroup()
 {
     ParameterBus bus;
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x08, true, 0x05));
+    QVERIFY(bus.write(0x08, 0x05));
     QList<quint16> expected;
     for (int group = 0; group < 8; ++group) {
         const int command = (0x05 >> group) & 1 ? 0x60 + group : 0x70 + group;
@@ -124,90 +131,82 @@ void TestDaliParameters::groupWriteAddsAndRemovesEachGroup()
     }
     QCOMPARE(bus.frames(), expected);
     QCOMPARE(bus.gear().groups(), 0x0005);
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x09, true, 0x80));
+    QVERIFY(bus.write(0x09, 0x80));
     QCOMPARE(bus.gear().groups(), 0x8005);
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x09, true, ok), 0x80u);
+    QCOMPARE(bus.read(0x09), QStringLiteral("128"));
     QVERIFY(bus.simpleLines().contains("SET ADD TO GROUP 15: 128 (80)"));
 }
 
 void TestDaliParameters::shortAddressReadUsesTheRandomAddress()
 {
     ParameterBus bus;
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x07, true, ok), 5u);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x07), QStringLiteral("5"));
     QCOMPARE(bus.frames(), QList<quint16>({frame(0xA5, 0), frame(0xA5, 0), frame(Gear5Command, 0xC2),
                                            frame(0xB1, 0x34), frame(Gear5Command, 0xC3), frame(0xB3, 0x56),
                                            frame(Gear5Command, 0xC4), frame(0xB5, 0x78), frame(0xBB, 0)}));
     QVERIFY(bus.simpleLines().contains("GET QUERY_SHORT_ADDRESS: 5 (5)"));
 
     // Written as it is read: the gear gets 2n + 1.
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x07, true, 9));
+    QVERIFY(bus.write(0x07, 9));
     QCOMPARE(bus.gear().shortAddress(), 9);
-    QVERIFY(!bus.network()->writeParameter(0x12, 0x07, true, 64));
-    QCOMPARE(bus.network()->readParameter(0x12, 0x07, true, ok), 9u);
+    QVERIFY(!bus.write(0x07, 64, true, 0x12));
+    QCOMPARE(bus.read(0x07, true, 0x12), QStringLiteral("9"));
 
     // Gear without a short address, reached through the broadcast device.
-    bus.network()->writeParameter(0x12, 0x07, true, 0xFF);
+    bus.write(0x07, 0xFF, true, 0x12);
     QVERIFY(!bus.gear().hasShortAddress());
-    QCOMPARE(bus.network()->readParameter(0xFE, 0x07, true, ok), 255u);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x07, true, 0xFE), QStringLiteral("255"));
 }
 
 void TestDaliParameters::readOnlyAndUnmappedNumbersSendNothing_data()
 {
     QTest::addColumn<uint>("number");
-    QTest::newRow("status") << 0x1Au;
-    QTest::newRow("version") << 0x1Eu;
-    QTest::newRow("physical minimum") << 0x1Fu;
-    QTest::newRow("device type") << 0x28u;
-    QTest::newRow("unmapped 0x29") << 0x29u;
-    QTest::newRow("memory bank 0") << 0x205u;
-    QTest::newRow("maker value") << 0x4009u;
-    QTest::newRow("beyond the map") << 0x5000u;
+    QTest::addColumn<bool>("unmapped");
+    QTest::newRow("status") << 0x1Au << false;
+    QTest::newRow("version") << 0x1Eu << false;
+    QTest::newRow("physical minimum") << 0x1Fu << false;
+    QTest::newRow("device type") << 0x28u << false;
+    QTest::newRow("memory bank 0") << 0x205u << false;
+    QTest::newRow("maker value") << 0x4009u << false;
+    QTest::newRow("unmapped 0x29") << 0x29u << true;
+    QTest::newRow("beyond the map") << 0x5000u << true;
 }
 
 void TestDaliParameters::readOnlyAndUnmappedNumbersSendNothing()
 {
     QFETCH(uint, number);
+    QFETCH(bool, unmapped);
     ParameterBus bus;
-    QVERIFY(!bus.network()->writeParameter(Gear5, number, true, 1));
-    QVERIFY(bus.frames().isEmpty());
-    bool ok = true;
-    bus.network()->readParameter(Gear5, 0x29, true, ok);
-    QVERIFY(!ok);
+    QVERIFY(!bus.write(number, 1));
+    if (unmapped)
+        QCOMPARE(bus.read(number), QStringLiteral("failed"));
     QVERIFY(bus.frames().isEmpty());
 }
 
 void TestDaliParameters::ledVariablesEnableDeviceTypeFirst()
 {
     ParameterBus bus;
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x20, true, ok), 4u); // QUERY MIN FAST FADE TIME
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x20), QStringLiteral("4")); // QUERY MIN FAST FADE TIME
     QCOMPARE(bus.frames(), QList<quint16>({frame(0xC1, 6), frame(Gear5Command, 0xFE)}));
     bus.clearFrames();
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x21, true, 12));
+    QVERIFY(bus.write(0x21, 12));
     QCOMPARE(bus.frames(), QList<quint16>({frame(0xA3, 12), frame(0xC1, 6), frame(Gear5Command, 0xE4),
                                            frame(Gear5Command, 0xE4)}));
     QCOMPARE(bus.gear().fastFadeTime(), 12);
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x27, true, 1));
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x27, true, ok), 1u);
+    QVERIFY(bus.write(0x27, 1));
+    QCOMPARE(bus.read(0x27), QStringLiteral("1"));
     QVERIFY(bus.simpleLines().contains("GET QUERY DIMMING CURVE: 1 (1)"));
 }
 
 void TestDaliParameters::memoryBankBytes()
 {
     ParameterBus bus;
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x200, true, ok), 0x1Au);
-    QVERIFY(ok);
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x230, true, 0x5A));
+    QCOMPARE(bus.read(0x200), QStringLiteral("26"));
+    QVERIFY(bus.write(0x230, 0x5A));
     QCOMPARE(bus.gear().memory(1, 0x10), 0x5A);
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x230, true, ok), 0x5Au);
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x1020, false, 0x1234));
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x1020, false, ok), 0x1234u);
+    QCOMPARE(bus.read(0x230), QStringLiteral("90"));
+    QVERIFY(bus.write(0x1020, 0x1234, false));
+    QCOMPARE(bus.read(0x1020, false), QString::number(0x1234));
     const QStringList lines = bus.simpleLines();
     QVERIFY(lines.contains("GET Memory bank 0 byte 0: 26 (1A)"));
     QVERIFY(lines.contains("SET VelaLogic 16 Network input channel count: 90 (5A)"));
@@ -217,42 +216,35 @@ void TestDaliParameters::memoryBankBytes()
 void TestDaliParameters::makerParametersThroughTheMailbox()
 {
     ParameterBus bus;
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x2005, false, ok), 0x1234u);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x2005, false), QString::number(0x1234));
     // Parameter 5 to 0x70, the request 0x41 to 0x74, then 0x72 read back.
     const QList<quint16> frames = bus.frames();
     QCOMPARE(frames.mid(0, 7), QList<quint16>({frame(0xC3, 1), frame(0xA3, 0x70), frame(Gear5Command, 0x81),
                                                frame(Gear5Command, 0x81), frame(0xC7, 0x00), frame(0xC7, 0x05),
                                                frame(0xC3, 1)}));
     QVERIFY(frames.contains(frame(0xC7, 0x41)));
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x2007, true, ok), 0x42u);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x2007), QString::number(0x42));
 
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x2005, false, 0x5678));
+    QVERIFY(bus.write(0x2005, 0x5678, false));
     QCOMPARE(bus.gear().makerParameter(0x0005), 0x5678);
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x2100, false, 0x0A0B)); // low byte 0: swapped on the way
+    QVERIFY(bus.write(0x2100, 0x0A0B, false)); // low byte 0: swapped on the way
     QCOMPARE(bus.gear().makerParameter(0x0100), 0x0A0B);
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x2100, false, ok), 0x0A0Bu);
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x4009, false, ok), 0xABCDu);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x2100, false), QString::number(0x0A0B));
+    QCOMPARE(bus.read(0x4009, false), QString::number(0xABCD));
     QVERIFY(bus.simpleLines().contains("SET VelaLogic parameter 5: 22136 (5678)"));
 }
 
 void TestDaliParameters::bridgeRegistersWithTheirKeys()
 {
     ParameterBus bus;
-    bool ok = false;
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x3001, true, ok), 77u);
-    QVERIFY(ok);
+    QCOMPARE(bus.read(0x3001), QStringLiteral("77"));
     QVERIFY(bus.frames().contains(frame(0xC7, 0x2E)));
     QVERIFY(bus.frames().contains(frame(0xC7, 0x6A)));
-    QVERIFY(bus.network()->writeParameter(Gear5, 0x3012, true, 95));
+    QVERIFY(bus.write(0x3012, 95));
     QCOMPARE(bus.gear().bridgeRegister(18), 95);
     QVERIFY(bus.frames().contains(frame(0xC7, 0x5D)));
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x3012, true, ok), 95u);
-    QCOMPARE(bus.network()->readParameter(Gear5, 0x3040, true, ok), 0u); // no such register
-    QVERIFY(!ok);
+    QCOMPARE(bus.read(0x3012), QStringLiteral("95"));
+    QCOMPARE(bus.read(0x3040), QStringLiteral("failed")); // no such register
     const QStringList lines = bus.simpleLines();
     QVERIFY(lines.contains("GET Keymark 1 NTC value: 77 (4D)"));
     QVERIFY(lines.contains("SET Keymark 18 Temperature after which the thermal protection kicks in: 95 (5F)"));
@@ -265,8 +257,7 @@ void TestDaliParameters::missingAnswerFailsTheRead()
     bool ok = true;
     QCOMPARE(bus.network()->readParameter(0x14, 0x00, true, ok), 0u); // nobody at short address 10
     QVERIFY(!ok);
-    QCOMPARE(bus.network()->readParameter(0x14, 0x2005, false, ok), 0u);
-    QVERIFY(!ok);
+    QCOMPARE(bus.read(0x2005, false, 0x14), QStringLiteral("failed"));
     QTest::qWait(20);
     general::Log* log = bus.network()->simpleLog();
     QCOMPARE(log->count(), 2);
@@ -274,17 +265,20 @@ void TestDaliParameters::missingAnswerFailsTheRead()
     QCOMPARE(log->message(0)->text(), QStringLiteral("GET QUERY ACTUAL LEVEL: 0 (0)"));
 }
 
-void TestDaliParameters::deviceAddressBytes()
+void TestDaliParameters::devicesReadThroughTheirAddress()
 {
     ParameterBus bus;
-    auto* device = qobject_cast<DaliDevice*>(bus.network()->createDevice(5, QStringLiteral("DALI Device 5")));
-    QVERIFY(device);
-    QCOMPARE(device->arcPowerAddress(), Gear5);
-    QCOMPARE(device->commandAddress(), Gear5Command);
-    auto* broadcast = qobject_cast<DaliDevice*>(bus.network()->findDevice(254));
-    QVERIFY(broadcast);
-    QCOMPARE(broadcast->arcPowerAddress(), 254);
-    QCOMPARE(broadcast->commandAddress(), 254);
+    QList<general::Device*> devices{bus.network()->createDevice(5, QStringLiteral("DALI Device 5")),
+                                    bus.network()->findDevice(254)};
+    for (general::Device* device : devices) {
+        QVERIFY(qobject_cast<DaliDevice*>(device));
+        auto* maxLevel = new general::Parameter(device, 0x04, QStringLiteral("Max level"), QString(), -1, -1, -1,
+                                                true, false, general::Parameter::Decimal);
+        QCOMPARE(device->addParameter(device, maxLevel), maxLevel);
+        QVERIFY(maxLevel->update(true));
+        QCOMPARE(maxLevel->value(), 254);
+    }
+    QCOMPARE(bus.frames(), QList<quint16>({frame(Gear5Command, 0xA1), frame(0xFF, 0xA1)})); // QUERY MAX LEVEL
 }
 
 QTEST_GUILESS_MAIN(TestDaliParameters)
