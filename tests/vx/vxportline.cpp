@@ -1,5 +1,6 @@
 #include "tests/vx/vxportline.h"
 
+#include "general/taskscheduler.h"
 #include "general/treenode.h"
 #include "sim/simdongle.h"
 #include "sim/virtualportline.h"
@@ -18,32 +19,29 @@ using namespace halvorn;
 namespace {
 
 constexpr int SilentTransferWaitMs = 20;
-constexpr unsigned char OutEndpoint = 0x01;
-constexpr unsigned char SetpointCode = 0x03;
+constexpr char SetpointCode = 0x03;
 
 qint64 nowNs()
 {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
 } // namespace
 
-RecordingBackend::RecordingBackend(std::shared_ptr<sim::VirtualPortline> portline)
-    : m_portline(std::move(portline))
+PacketRecorder::PacketRecorder()
 {
     m_frameTimes.reserve(1 << 16);
     m_frameStartTimes.reserve(1 << 16);
 }
 
-void RecordingBackend::setRecordPackets(bool record)
+void PacketRecorder::setRecordPackets(bool record)
 {
     QMutexLocker lock(&m_mutex);
     m_recordPackets = record;
 }
 
-QList<QByteArray> RecordingBackend::requests(int code) const
+QList<QByteArray> PacketRecorder::requests(int code) const
 {
     QMutexLocker lock(&m_mutex);
     QList<QByteArray> matching;
@@ -54,25 +52,25 @@ QList<QByteArray> RecordingBackend::requests(int code) const
     return matching;
 }
 
-std::vector<qint64> RecordingBackend::frameTimes() const
+std::vector<qint64> PacketRecorder::frameTimes() const
 {
     QMutexLocker lock(&m_mutex);
     return m_frameTimes;
 }
 
-std::vector<qint64> RecordingBackend::frameStartTimes() const
+std::vector<qint64> PacketRecorder::frameStartTimes() const
 {
     QMutexLocker lock(&m_mutex);
     return m_frameStartTimes;
 }
 
-int RecordingBackend::frameCount() const
+int PacketRecorder::frameCount() const
 {
     QMutexLocker lock(&m_mutex);
     return int(m_frameTimes.size());
 }
 
-void RecordingBackend::clear()
+void PacketRecorder::clear()
 {
     QMutexLocker lock(&m_mutex);
     m_requests.clear();
@@ -80,110 +78,47 @@ void RecordingBackend::clear()
     m_frameStartTimes.clear();
 }
 
-void RecordingBackend::setReplyRewriter(std::function<QByteArray(const QByteArray&)> rewriter)
+void PacketRecorder::setReplyRewriter(std::function<QByteArray(const QByteArray&)> rewriter)
 {
     QMutexLocker lock(&m_mutex);
     m_rewriter = std::move(rewriter);
 }
 
-bool RecordingBackend::isLastBlockOfFrame(int channelCount, int blockNibble)
+QByteArray PacketRecorder::onRequest(const QByteArray& request, const QByteArray& reply)
 {
-    // Block 0 comes last. Its high nibble is 0, or 1 with Chorus output on:
-    // then it is the packet after the last numbered block (or the only one).
-    const int lastNumbered = channelCount > 60 ? channelCount / 60 : 0;
-    bool last = blockNibble == 0;
-    if (blockNibble == 1)
-        last = lastNumbered == 0 || m_previousBlock == lastNumbered;
-    m_previousBlock = last ? 0 : blockNibble;
-    return last;
-}
-
-int RecordingBackend::getDeviceList(QList<usb::UsbDevice>& devices)
-{
-    return m_portline->getDeviceList(devices);
-}
-
-void RecordingBackend::freeDeviceList(QList<usb::UsbDevice>& devices)
-{
-    m_portline->freeDeviceList(devices);
-}
-
-int RecordingBackend::getDeviceDescriptor(usb::UsbDevice device, usb::UsbDeviceDescriptor& descriptor)
-{
-    return m_portline->getDeviceDescriptor(device, descriptor);
-}
-
-int RecordingBackend::open(usb::UsbDevice device, usb::UsbHandle& handle)
-{
-    return m_portline->open(device, handle);
-}
-
-void RecordingBackend::close(usb::UsbHandle handle)
-{
-    m_portline->close(handle);
-}
-
-usb::UsbDevice RecordingBackend::deviceOf(usb::UsbHandle handle)
-{
-    return m_portline->deviceOf(handle);
-}
-
-int RecordingBackend::claimInterface(usb::UsbHandle handle, int interfaceNumber)
-{
-    return m_portline->claimInterface(handle, interfaceNumber);
-}
-
-int RecordingBackend::releaseInterface(usb::UsbHandle handle, int interfaceNumber)
-{
-    return m_portline->releaseInterface(handle, interfaceNumber);
-}
-
-int RecordingBackend::resetDevice(usb::UsbHandle handle)
-{
-    return m_portline->resetDevice(handle);
-}
-
-int RecordingBackend::bulkTransfer(usb::UsbHandle handle, unsigned char endpoint, unsigned char* data,
-                                   int length, int* transferred, unsigned int timeoutMs)
-{
-    if (endpoint == OutEndpoint && length > 0) {
-        QMutexLocker lock(&m_mutex);
-        if (data[0] == SetpointCode && length > 2) {
-            const qint64 now = nowNs();
-            if (!m_inFrame)
-                m_frameStartTimes.push_back(now);
-            m_inFrame = true;
-            if (isLastBlockOfFrame(data[1] | (data[2] & 0x0F) << 8, data[2] >> 4)) {
-                m_frameTimes.push_back(now);
-                m_inFrame = false;
-            }
-        }
-        if (m_recordPackets)
-            m_requests.append(QByteArray(reinterpret_cast<const char*>(data), length));
-    }
-    const int result = m_portline->bulkTransfer(handle, endpoint, data, length, transferred, timeoutMs);
-    if (endpoint & 0x80) {
-        std::function<QByteArray(const QByteArray&)> rewriter;
-        {
-            QMutexLocker lock(&m_mutex);
-            rewriter = m_rewriter;
-        }
-        if (rewriter && result == usb::UsbSuccess) {
-            const QByteArray rewritten = rewriter(QByteArray(reinterpret_cast<const char*>(data), *transferred));
-            *transferred = int(qMin<qsizetype>(rewritten.size(), length));
-            std::copy(rewritten.cbegin(), rewritten.cbegin() + *transferred, data);
+    QMutexLocker lock(&m_mutex);
+    if (request.size() > 2 && request[0] == SetpointCode) {
+        const qint64 now = nowNs();
+        if (!m_inFrame)
+            m_frameStartTimes.push_back(now);
+        m_inFrame = true;
+        // Block 0 comes last. Its high nibble is 0, or 1 with Chorus output
+        // on: then it is the packet after the last numbered block (or the only one).
+        const int channelCount = quint8(request[1]) | (quint8(request[2]) & 0x0F) << 8;
+        const int block = quint8(request[2]) >> 4;
+        const int lastNumbered = channelCount > 60 ? channelCount / 60 : 0;
+        const bool last = block == 0 || (block == 1 && (lastNumbered == 0 || m_previousBlock == lastNumbered));
+        m_previousBlock = last ? 0 : block;
+        if (last) {
+            m_frameTimes.push_back(now);
+            m_inFrame = false;
         }
     }
-    return result;
+    if (m_recordPackets)
+        m_requests.append(request);
+    return m_rewriter && !reply.isEmpty() ? m_rewriter(reply) : reply;
 }
 
 VxPortline::VxPortline()
+    : m_portline(std::make_shared<sim::VirtualPortline>())
+    , m_recorder(std::make_shared<PacketRecorder>())
 {
-    m_portline = std::make_shared<sim::VirtualPortline>();
     m_portline->setTimeoutWaitMs(SilentTransferWaitMs);
     m_simDongle = m_portline->plug();
-    m_recorder = std::make_shared<RecordingBackend>(m_portline);
-    m_handler = std::make_shared<usb::USBHandler>(m_recorder);
+    m_simDongle->setReplyScript([recorder = m_recorder](const QByteArray& request, const QByteArray& reply) {
+        return recorder->onRequest(request, reply);
+    });
+    m_handler = std::make_shared<usb::USBHandler>(m_portline);
     m_root = new general::TreeNode;
     m_root->setName(QStringLiteral("Root"));
 }
@@ -192,13 +127,14 @@ VxPortline::~VxPortline()
 {
     if (m_network) {
         m_network->stopDMXOutput();
-        m_network->setDongle(nullptr);
+        m_network->setDongle(nullptr); // tasks still queued end at once
     }
+    if (!waitForIdleScheduler())
+        qWarning("VxPortline: tasks still running at tear-down");
     if (m_dongle)
         m_dongle->shutdown();
     delete m_root;
     m_handler.reset();
-    m_recorder.reset();
     m_portline.reset();
 }
 
@@ -215,8 +151,7 @@ bool VxPortline::start(int timeoutMs)
         qWarning("VxPortline: the dongle could not be opened");
         return false;
     }
-    const int index = connected.first().first().toInt();
-    m_dongle = new usb::USBDongle(m_handler, index, m_root);
+    m_dongle = new usb::USBDongle(m_handler, connected.first().first().toInt(), m_root);
     m_dongle->setConnected();
 
     m_network = new vx::VxNetwork(m_dongle);
@@ -228,4 +163,11 @@ bool VxPortline::start(int timeoutMs)
         return false;
     }
     return true;
+}
+
+bool waitForIdleScheduler(int timeoutMs)
+{
+    const general::TaskScheduler* scheduler = general::TaskScheduler::instance();
+    return QTest::qWaitFor([scheduler] { return !scheduler->currentTask() && scheduler->queuedCount() == 0; },
+                           timeoutMs);
 }
