@@ -14,12 +14,6 @@
 
 using namespace halvorn;
 
-namespace {
-
-constexpr int SilentTransferWaitMs = 20;
-
-} // namespace
-
 PortlineFixture::PortlineFixture()
 {
     build(std::make_shared<sim::SimDongle>());
@@ -43,7 +37,7 @@ PortlineFixture::PortlineFixture(const QJsonObject& installation)
 void PortlineFixture::build(std::shared_ptr<sim::SimDongle> dongle)
 {
     m_portline = std::make_shared<sim::VirtualPortline>();
-    m_portline->setTimeoutWaitMs(SilentTransferWaitMs);
+    m_portline->setTimeoutWaitMs(20); // silent equipment stays fast
     m_simDongle = m_portline->plug(std::move(dongle));
     m_handler = std::make_shared<usb::USBHandler>(m_portline);
     m_root = new general::TreeNode;
@@ -54,40 +48,42 @@ PortlineFixture::~PortlineFixture()
 {
     if (m_dongle)
         m_dongle->shutdown();
-    // Deleting the root deletes the dongle and its networks, whose
-    // destructors stop and join their threads.
+    // The root deletes the dongle and its networks, which join their threads.
     delete m_root;
     m_handler.reset();
     m_portline.reset();
 }
 
-bool PortlineFixture::start(int timeoutMs)
+usb::USBDongle* PortlineFixture::open()
 {
     if (!m_setupError.isEmpty()) {
         qWarning("PortlineFixture: %s", qPrintable(m_setupError));
-        return false;
+        return nullptr;
     }
     if (m_dongle) {
-        qWarning("PortlineFixture: started twice");
-        return false;
+        qWarning("PortlineFixture: opened twice");
+        return nullptr;
     }
-
     QSignalSpy connected(m_handler.get(), &usb::USBHandler::dongleConnect);
     m_handler->checkForDevices();
     if (connected.count() != 1) {
         qWarning("PortlineFixture: the dongle could not be opened");
-        return false;
+        return nullptr;
     }
-    const int index = connected.first().first().toInt();
-
-    m_dongle = new usb::USBDongle(m_handler, index, m_root);
+    m_dongle = new usb::USBDongle(m_handler, connected.first().first().toInt(), m_root);
     const auto count = [counter = m_initializedNetworks] { ++*counter; };
     QObject::connect(m_dongle, &usb::USBDongle::OnDaliNetworkCreated, m_dongle, count);
     QObject::connect(m_dongle, &usb::USBDongle::OnVxNetworkCreated, m_dongle, count);
     QObject::connect(m_dongle, &usb::USBDongle::OnKeymarkNetworkCreated, m_dongle, count);
     m_dongle->setConnected();
-    m_dongle->initialize();
+    return m_dongle;
+}
 
+bool PortlineFixture::start(int timeoutMs)
+{
+    if (!open())
+        return false;
+    m_dongle->initialize();
     if (!QTest::qWaitFor([this] { return *m_initializedNetworks >= 3; }, timeoutMs)) {
         qWarning("PortlineFixture: only %d of 3 networks initialised within %d ms",
                  *m_initializedNetworks, timeoutMs);

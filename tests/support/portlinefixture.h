@@ -27,16 +27,10 @@ class USBHandler;
 //   QVERIFY(portline.start());                      // open, read parameters, networks up
 //   auto* dali = qobject_cast<dali::DaliNetwork*>(portline.dongle()->daliNetwork());
 //
-// start() polls the bus once (the dongle gets index 1), creates the
-// USBDongle under a root node, marks it connected, runs initialize() on the
-// calling thread and then waits — at most `timeoutMs`, processing events —
-// until all three networks have reported networkInitialized(). Time-outs of
-// silent transfers are cut to 20 ms so that tests of silent equipment stay
-// fast; the portline runs without latency.
-//
-// The fixture owns everything and tears it down in a safe order (the
-// dongle's shutdown, then the tree with its network threads, then the
-// handler and the bus). Use it from the test's main thread.
+// Silent transfers time out after 20 ms; the portline runs without latency.
+// The fixture tears everything down in a safe order (the dongle's shutdown,
+// the tree with its network threads, the handler, the bus). Use it from the
+// test's main thread.
 class PortlineFixture
 {
 public:
@@ -52,8 +46,13 @@ public:
     PortlineFixture(const PortlineFixture&) = delete;
     PortlineFixture& operator=(const PortlineFixture&) = delete;
 
-    // Opens the dongle, initialises it and waits for its three networks.
-    // False (with a qWarning saying why) when any step fails in time.
+    // Polls the bus once (the dongle gets index 1) and creates the connected
+    // USBDongle under the root, without reading its parameters; null (with a
+    // qWarning) when the dongle cannot be opened.
+    halvorn::usb::USBDongle* open();
+    // open(), then initialize() on the calling thread, then waits (processing
+    // events) for its three networks. False (with a qWarning) when any step
+    // fails in time.
     bool start(int timeoutMs = 10000);
 
     halvorn::sim::VirtualPortline& portline() const { return *m_portline; }
@@ -62,7 +61,7 @@ public:
     halvorn::usb::USBHandler& handler() const { return *m_handler; }
     std::shared_ptr<halvorn::usb::USBHandler> handlerPointer() const { return m_handler; }
     halvorn::general::TreeNode& root() const { return *m_root; }
-    // Null before start().
+    // Null before open() or start().
     halvorn::usb::USBDongle* dongle() const { return m_dongle; }
     // Networks reported initialised so far (3 after a successful start()).
     int initializedNetworks() const { return *m_initializedNetworks; }
