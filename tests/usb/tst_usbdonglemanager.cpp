@@ -1,7 +1,7 @@
 // The dongle manager: its thread and poll, one dongle object per index,
 // plugging and unplugging, and a shut-down that never hangs.
 
-#include "logrecorder.h"
+#include "tests/support/logrecorder.h"
 
 #include "general/network.h"
 #include "general/parameter.h"
@@ -18,12 +18,10 @@
 #include <QPointer>
 #include <QSignalSpy>
 #include <QTest>
-#include <QTimer>
 
 #include <memory>
 
 using namespace halvorn;
-using sim::SimDongle;
 using sim::SimFault;
 using usb::USBDongle;
 using usb::USBDongleManager;
@@ -49,17 +47,17 @@ public:
     QList<USBDongle*> disconnected;
 };
 
-// Initialises a dongle on the calling thread and waits for its networks.
+// Initialises a dongle on this thread and waits for its networks, counted
+// through queued calls (they report from their own threads).
 bool initializeAndWait(USBDongle* dongle)
 {
-    QSignalSpy vx(dongle, &USBDongle::OnVxNetworkCreated);
-    QSignalSpy dali(dongle, &USBDongle::OnDaliNetworkCreated);
-    QSignalSpy keymark(dongle, &USBDongle::OnKeymarkNetworkCreated);
     const bool existed = dongle->vxNetwork() && dongle->daliNetwork() && dongle->keymarkNetwork();
+    int created = 0;
+    QObject context;
+    for (auto signal : {&USBDongle::OnVxNetworkCreated, &USBDongle::OnDaliNetworkCreated, &USBDongle::OnKeymarkNetworkCreated})
+        QObject::connect(dongle, signal, &context, [&created] { ++created; });
     dongle->initialize();
-    if (existed)
-        return true;
-    return QTest::qWaitFor([&] { return vx.count() == 1 && dali.count() == 1 && keymark.count() == 1; }, 10000);
+    return existed || QTest::qWaitFor([&created] { return created == 3; }, 10000);
 }
 
 } // namespace
@@ -155,7 +153,7 @@ private Q_SLOTS:
         QCOMPARE(m_manager->dongles(), QList<USBDongle*>{dongle});
         QVERIFY(dongle->isEnabled());
         QVERIFY(!dongle->isVersionKnown());
-        QCOMPARE(dongle->versionText(), QStringLiteral("&lt; 4.0"));
+        QVERIFY(dongle->infoText().contains("&lt; 4.0"));
         QVERIFY(initializeAndWait(dongle));
         QCOMPARE(dongle->versionText(), QStringLiteral("5.0"));
         QCOMPARE(dongle->vxNetwork(), vx);
@@ -193,9 +191,8 @@ private Q_SLOTS:
         startManager();
         QTRY_VERIFY_WITH_TIMEOUT(m_manager->dongle(1) != nullptr, 5000);
         USBDongle* dongle = m_manager->dongle(1);
-        general::Parameter* version = nullptr;
         QVERIFY(initializeAndWait(dongle));
-        version = dongle->findParameter(0);
+        general::Parameter* version = dongle->findParameter(0);
 
         // Idle: the bus is polled every 2000 ms.
         int polls = m_portline->enumerationCount();
@@ -240,18 +237,12 @@ private Q_SLOTS:
     {
         m_portline->plug();
         m_portline->setEnumerationDelayMs(800);
-        auto portline = m_portline;
-        auto* manager = new USBDongleManager([portline] { return portline; });
-        manager->start(m_root);
-        QTRY_VERIFY_WITH_TIMEOUT(m_portline->enumerationCount() >= 1, 5000); // now inside the slow poll
-
+        startManager(); // now inside the slow poll
         QElapsedTimer elapsed;
         elapsed.start();
-        const bool ended = manager->stop(100);
-        QVERIFY(ended);
+        QVERIFY(m_manager->stop(100));
         QVERIFY2(elapsed.elapsed() < 100 + USBDongleManager::AbortGraceMs, qPrintable(QString::number(elapsed.elapsed())));
-        QVERIFY(manager->isFinished());
-        delete manager;
+        QVERIFY(m_manager->isFinished());
     }
 
     void shutdownClosesAndDetachesEveryDongle()

@@ -1,10 +1,10 @@
-// The USB handler's own logic, on the virtual Portline: indices, the one
-// failure counter, reset and close after four failures, the log messages,
-// the exchange lock and the bus poll.
+// The USB handler on the virtual Portline: indices, the one failure counter,
+// reset and close after four failures, the log messages, the exchange lock
+// and the bus poll.
 
-#include "logrecorder.h"
+#include "tests/support/logrecorder.h"
+#include "tests/support/testthreads.h"
 
-#include "general/logmessage.h"
 #include "sim/simdongle.h"
 #include "sim/simfault.h"
 #include "sim/virtualportline.h"
@@ -13,11 +13,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <memory>
-#include <thread>
-#include <vector>
 
 using namespace halvorn;
 using general::ERROR;
@@ -29,37 +28,35 @@ using usb::USBHandler;
 
 namespace {
 
-// A 64-byte parameter read of `address`, as the dongle sends it.
-struct ReadRequest {
-    unsigned char bytes[64] = {};
-    explicit ReadRequest(int address)
-    {
-        bytes[0] = 0x0D;
-        bytes[1] = quint8(address >> 8);
-        bytes[2] = quint8(address);
-    }
-};
-
-// A reply buffer with guard bytes on both sides, to catch writes past it.
-struct GuardedReply {
+// A parameter read of `address` as the dongle device sends it, and a reply
+// buffer with guard bytes on both sides to catch writes past it.
+struct Exchange {
+    unsigned char request[64] = {};
     unsigned char before[16];
-    unsigned char bytes[64];
+    unsigned char reply[64];
     unsigned char after[16];
     int length = 64;
 
-    explicit GuardedReply(unsigned char fill = 0)
+    explicit Exchange(int address = 0, unsigned char fill = 0)
     {
+        request[0] = 0x0D;
+        request[1] = quint8(address >> 8);
+        request[2] = quint8(address);
         std::memset(before, 0x5C, sizeof before);
-        std::memset(bytes, fill, sizeof bytes);
+        std::memset(reply, fill, sizeof reply);
         std::memset(after, 0x5C, sizeof after);
     }
+    Exchange& run(USBHandler& handler, int index, int requestLength = 64)
+    {
+        handler.transfer(index, request, requestLength, reply, &length);
+        return *this;
+    }
+    bool ok() const { return length >= 5 && reply[0] == 0x8D; }
+    int address() const { return reply[1] << 8 | reply[2]; }
     bool guardsIntact() const
     {
-        for (int i = 0; i < 16; ++i) {
-            if (before[i] != 0x5C || after[i] != 0x5C)
-                return false;
-        }
-        return true;
+        const auto isGuard = [](unsigned char byte) { return byte == 0x5C; };
+        return std::all_of(before, before + 16, isGuard) && std::all_of(after, after + 16, isGuard);
     }
 };
 
@@ -81,7 +78,6 @@ private:
     std::shared_ptr<sim::VirtualPortline> m_portline;
     std::unique_ptr<USBHandler> m_handler;
 
-    // A dongle plugged in and opened; returns it.
     std::shared_ptr<SimDongle> plugAndOpen()
     {
         auto dongle = m_portline->plug();
@@ -89,16 +85,17 @@ private:
         return dongle;
     }
 
-    bool readParameter(int index, int address, int* value = nullptr)
+    bool read(int index) { return Exchange().run(*m_handler, index).ok(); }
+
+    // Makes the next `n` reads of `index` fail at the OUT transfer (as an
+    // unplugged dongle does); returns how many failed.
+    int failReads(SimDongle& dongle, int index, int n)
     {
-        ReadRequest request(address);
-        GuardedReply reply;
-        m_handler->transfer(index, request.bytes, 64, reply.bytes, &reply.length);
-        if (reply.length < 5 || reply.bytes[0] != 0x8D)
-            return false;
-        if (value)
-            *value = reply.bytes[3] << 8 | reply.bytes[4];
-        return true;
+        dongle.injectFault(SimFault::timeout(SimFault::Out).next(n));
+        int failed = 0;
+        for (int i = 0; i < n; ++i)
+            failed += !read(index);
+        return failed;
     }
 
 private Q_SLOTS:
@@ -115,31 +112,22 @@ private Q_SLOTS:
         m_portline.reset();
     }
 
-    void dongleOpensUnderIndexOneWithItsLogLines()
+    void indicesAreSmallestFreeAndReused()
     {
         LogRecorder log;
         QSignalSpy connected(m_handler.get(), &USBHandler::dongleConnect);
-        plugAndOpen();
-
-        QCOMPARE(intArguments(connected), QList<int>{1});
-        QCOMPARE(m_handler->openIndices(), QList<int>{1});
-        QCOMPARE(log.count("USB: Opening device using VID: 4d8 PID: ff00", GENERAL, INFO), 1);
-        QCOMPARE(log.count("USB device connected (1)", GENERAL, INFO), 1);
-        int version = 0;
-        QVERIFY(readParameter(1, 0, &version));
-        QCOMPARE(version, 5);
-    }
-
-    void indicesAreSmallestFreeAndReused()
-    {
-        QSignalSpy connected(m_handler.get(), &USBHandler::dongleConnect);
         QSignalSpy disconnected(m_handler.get(), &USBHandler::dongleDisconnect);
+        auto foreign = std::make_shared<SimDongle>();
+        foreign->setUsbIds(0x04D8, 0xFF01);
+        m_portline->plug(foreign); // never opened
         auto first = m_portline->plug();
         auto second = m_portline->plug();
         m_handler->checkForDevices();
         QCOMPARE(m_handler->openIndices(), (QList<int>{1, 2}));
+        QCOMPARE(m_portline->openHandleCount(), 2);
+        QCOMPARE(log.count("USB: Opening device using VID: 4d8 PID: ff00", GENERAL, INFO), 2);
+        QCOMPARE(log.count("USB device connected (2)", GENERAL, INFO), 1);
 
-        LogRecorder log;
         m_portline->unplug(first);
         m_handler->checkForDevices();
         QCOMPARE(intArguments(disconnected), QList<int>{1});
@@ -149,38 +137,30 @@ private Q_SLOTS:
 
         m_portline->plug(first);
         m_handler->checkForDevices();
-        QCOMPARE(m_handler->openIndices(), (QList<int>{1, 2}));
         QCOMPARE(intArguments(connected), (QList<int>{1, 2, 1}));
+        QCOMPARE(log.count("USB device connected (1)", GENERAL, INFO), 2);
         // Index 1 now reaches the re-plugged dongle.
-        const int before = first->requestCount(0x0D);
-        QVERIFY(readParameter(1, 0));
-        QCOMPARE(first->requestCount(0x0D), before + 1);
+        QVERIFY(read(1));
+        QCOMPARE(first->requestCount(0x0D), 1);
         QCOMPARE(second->requestCount(0x0D), 0);
     }
 
-    void foreignDevicesAreNeverOpened()
-    {
-        auto other = std::make_shared<SimDongle>();
-        other->setUsbIds(0x04D8, 0xFF01);
-        m_portline->plug(other);
-        QSignalSpy connected(m_handler.get(), &USBHandler::dongleConnect);
-        m_handler->checkForDevices();
-        QCOMPARE(connected.count(), 0);
-        QCOMPARE(m_portline->openHandleCount(), 0);
-    }
-
-    void exchangeWithClosedIndexSendsNothing()
+    void exchangesThatCannotRunTouchNothing()
     {
         auto dongle = plugAndOpen();
-        ReadRequest request(0);
-        GuardedReply reply(0xA7);
-        reply.length = 17;
-        m_handler->transfer(2, request.bytes, 64, reply.bytes, &reply.length);
-
-        QCOMPARE(reply.length, 17);
-        QCOMPARE(reply.bytes[0], 0xA7);
-        QCOMPARE(dongle->transferCount(SimFault::Out), 0);
+        Exchange closedIndex(0, 0xA7);
+        closedIndex.length = 17;
+        closedIndex.run(*m_handler, 2);
+        QCOMPARE(closedIndex.length, 17);
+        QCOMPARE(closedIndex.reply[0], 0xA7);
         QCOMPARE(m_handler->failureCount(), 0);
+
+        m_handler->abortExchanges();
+        QCOMPARE(Exchange(0, 0x11).run(*m_handler, 1).reply[0], 0x11);
+        QCOMPARE(dongle->transferCount(SimFault::Out), 0);
+        const int polls = m_portline->enumerationCount();
+        m_handler->checkForDevices();
+        QCOMPARE(m_portline->enumerationCount(), polls);
     }
 
     void failedOutMakesNoInAndKeepsTheLength()
@@ -188,12 +168,9 @@ private Q_SLOTS:
         auto dongle = plugAndOpen();
         dongle->injectFault(SimFault::stall(SimFault::Out).next(1));
         LogRecorder log;
-        ReadRequest request(0);
-        GuardedReply reply;
-        m_handler->transfer(1, request.bytes, 64, reply.bytes, &reply.length);
-
-        QCOMPARE(reply.length, 64);
-        QCOMPARE(reply.bytes[0], 0);
+        const Exchange exchange = Exchange().run(*m_handler, 1);
+        QCOMPARE(exchange.length, 64);
+        QCOMPARE(exchange.reply[0], 0);
         QCOMPARE(dongle->transferCount(SimFault::Out), 1);
         QCOMPARE(dongle->transferCount(SimFault::In), 0);
         QCOMPARE(log.count("USB: Pipe error", general::USB, ERROR), 1);
@@ -203,23 +180,22 @@ private Q_SLOTS:
     void eachResultIsLoggedAndCounted_data()
     {
         QTest::addColumn<int>("result");
-        QTest::addColumn<QString>("message");
-        //                                result                        logged text
-        QTest::newRow("input/output")  << -1  << "USB: Input/output error";
-        QTest::newRow("invalid param") << -2  << "USB: Invalid parameter";
-        QTest::newRow("access")        << -3  << "USB: Access denied (insufficient permissions)";
-        QTest::newRow("no device")     << -4  << "USB: No such device (it may have been disconnected)";
-        QTest::newRow("not found")     << -5  << "USB: Entity not found";
-        QTest::newRow("busy")          << -6  << "USB: Resource busy";
-        QTest::newRow("time-out")      << -7  << "USB: Operation timed out";
-        QTest::newRow("overflow")      << -8  << "USB: Overflow";
-        QTest::newRow("pipe")          << -9  << "USB: Pipe error";
-        QTest::newRow("interrupted")   << -10 << "USB: System call interrupted (perhaps due to signal)";
-        QTest::newRow("no memory")     << -11 << "USB: Insufficient memory";
-        QTest::newRow("not supported") << -12 << "USB: Operation not supported or unimplemented on this platform";
-        QTest::newRow("other (-99)")   << -99 << QString();
+        QTest::addColumn<QString>("message"); // empty: nothing logged
+        QTest::newRow("input/output")   << -1  << "USB: Input/output error";
+        QTest::newRow("invalid param")  << -2  << "USB: Invalid parameter";
+        QTest::newRow("access")         << -3  << "USB: Access denied (insufficient permissions)";
+        QTest::newRow("no device")      << -4  << "USB: No such device (it may have been disconnected)";
+        QTest::newRow("not found")      << -5  << "USB: Entity not found";
+        QTest::newRow("busy")           << -6  << "USB: Resource busy";
+        QTest::newRow("time-out")       << -7  << "USB: Operation timed out";
+        QTest::newRow("overflow")       << -8  << "USB: Overflow";
+        QTest::newRow("pipe")           << -9  << "USB: Pipe error";
+        QTest::newRow("interrupted")    << -10 << "USB: System call interrupted (perhaps due to signal)";
+        QTest::newRow("no memory")      << -11 << "USB: Insufficient memory";
+        QTest::newRow("not supported")  << -12 << "USB: Operation not supported or unimplemented on this platform";
+        QTest::newRow("other (-99)")    << -99 << QString();
         QTest::newRow("unlisted (-13)") << -13 << QString();
-        QTest::newRow("positive (7)")  << 7   << QString();
+        QTest::newRow("positive (7)")   << 7   << QString();
     }
 
     void eachResultIsLoggedAndCounted()
@@ -229,17 +205,10 @@ private Q_SLOTS:
         auto dongle = plugAndOpen();
         dongle->injectFault(SimFault::error(result, SimFault::In).next(1));
         LogRecorder log;
-        QVERIFY(!readParameter(1, 0));
-
-        const QList<LogRecorder::Entry> entries = log.entries();
-        if (message.isEmpty()) {
-            QVERIFY2(entries.isEmpty(), qPrintable(log.texts().join(" | ")));
-        } else {
-            QCOMPARE(entries.size(), 1);
-            QCOMPARE(entries.first().text, message);
-            QCOMPARE(entries.first().msgClass, int(general::USB));
-            QCOMPARE(entries.first().type, int(ERROR));
-        }
+        QVERIFY(!read(1));
+        QCOMPARE(log.entries().size(), message.isEmpty() ? 0 : 1);
+        if (!message.isEmpty())
+            QCOMPARE(log.count(message, general::USB, ERROR), 1);
         QCOMPARE(m_handler->failureCount(), 1);
     }
 
@@ -248,21 +217,18 @@ private Q_SLOTS:
         auto first = m_portline->plug();
         auto second = m_portline->plug();
         m_handler->checkForDevices();
-        // An IN failure follows a successful OUT, which resets the count, so
-        // only failed OUTs (as an unplugged dongle makes) add up.
-        first->injectFault(SimFault::timeout(SimFault::Out).next(2));
-        second->injectFault(SimFault::timeout(SimFault::Out).next(2));
         QSignalSpy disconnected(m_handler.get(), &USBHandler::dongleDisconnect);
         LogRecorder log;
-
-        QVERIFY(!readParameter(1, 0));
-        QVERIFY(!readParameter(2, 0));
-        QVERIFY(!readParameter(1, 0));
+        // A failed IN follows a successful OUT, which restarts the count, so
+        // only failed OUTs (as an unplugged dongle makes) add up.
+        QCOMPARE(failReads(*first, 1, 1), 1);
+        QCOMPARE(failReads(*second, 2, 1), 1);
+        QCOMPARE(failReads(*first, 1, 1), 1);
         QCOMPARE(m_handler->failureCount(), 3);
         QCOMPARE(disconnected.count(), 0);
         QVERIFY(!log.contains("USB: Resetting device"));
 
-        QVERIFY(!readParameter(2, 0));
+        QCOMPARE(failReads(*second, 2, 1), 1);
         QCOMPARE(log.count("USB: Resetting device", general::USB, ERROR), 1);
         QCOMPARE(log.count("USB device disconnected (2)", GENERAL, INFO), 1);
         QCOMPARE(intArguments(disconnected), QList<int>{2});
@@ -273,25 +239,18 @@ private Q_SLOTS:
         QSignalSpy connected(m_handler.get(), &USBHandler::dongleConnect);
         m_handler->checkForDevices();
         QCOMPARE(intArguments(connected), QList<int>{2});
-        QVERIFY(readParameter(2, 0));
+        QVERIFY(read(2));
     }
 
     void successInBetweenRestartsTheCount()
     {
         auto dongle = plugAndOpen();
-        dongle->injectFault(SimFault::timeout(SimFault::Out).next(3));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(!readParameter(1, 0));
-        QCOMPARE(m_handler->failureCount(), 3);
-        QVERIFY(readParameter(1, 0));
+        QCOMPARE(failReads(*dongle, 1, 3), 3);
+        QVERIFY(read(1));
         QCOMPARE(m_handler->failureCount(), 0);
-
-        dongle->injectFault(SimFault::timeout(SimFault::Out).next(3));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(!readParameter(1, 0));
+        QCOMPARE(failReads(*dongle, 1, 3), 3);
         QVERIFY(m_handler->isOpen(1));
-        dongle->injectFault(SimFault::timeout(SimFault::Out).next(1));
-        QVERIFY(!readParameter(1, 0));
+        QCOMPARE(failReads(*dongle, 1, 1), 1);
         QVERIFY(!m_handler->isOpen(1));
     }
 
@@ -300,10 +259,10 @@ private Q_SLOTS:
         QTest::addColumn<bool>("atOpen");
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("hint");
-        QTest::newRow("open: access denied") << true << -3 << "USB: Access denied (insufficient permissions)" << true;
-        QTest::newRow("open: busy")          << true << -6 << "USB: Resource busy" << false;
-        QTest::newRow("claim: busy")         << false << -6 << "USB: Resource busy" << false;
+        QTest::addColumn<bool>("permissionHint");
+        QTest::newRow("open: access denied") << true  << -3 << "USB: Access denied (insufficient permissions)" << true;
+        QTest::newRow("open: busy")          << true  << -6 << "USB: Resource busy"                            << false;
+        QTest::newRow("claim: busy")         << false << -6 << "USB: Resource busy"                            << false;
         QTest::newRow("claim: access")       << false << -3 << "USB: Access denied (insufficient permissions)" << true;
     }
 
@@ -312,13 +271,10 @@ private Q_SLOTS:
         QFETCH(bool, atOpen);
         QFETCH(int, result);
         QFETCH(QString, message);
-        QFETCH(bool, hint);
+        QFETCH(bool, permissionHint);
         // An open dongle with three failures: an open failure must not make a fourth.
         auto good = plugAndOpen();
-        good->injectFault(SimFault::stall(SimFault::Out).next(3));
-        for (int i = 0; i < 3; ++i)
-            QVERIFY(!readParameter(1, 0));
-
+        QCOMPARE(failReads(*good, 1, 3), 3);
         auto held = std::make_shared<SimDongle>();
         if (atOpen)
             held->setOpenResult(result);
@@ -332,12 +288,11 @@ private Q_SLOTS:
         QCOMPARE(connected.count(), 0);
         QCOMPARE(log.count(message, general::USB, ERROR), 1);
         QCOMPARE(log.count("USB: Could not open device", general::USB, ERROR), 1);
-        QCOMPARE(log.containsPart("60-tivaro.rules"), hint);
+        QCOMPARE(log.containsPart("60-tivaro.rules"), permissionHint);
         QCOMPARE(m_handler->failureCount(), 3);
         QVERIFY(!log.contains("USB: Resetting device"));
         QCOMPARE(m_handler->openIndices(), QList<int>{1});
-        // A claim that failed closes its handle again.
-        QCOMPARE(m_portline->openHandleCount(), 1);
+        QCOMPARE(m_portline->openHandleCount(), 1); // a failed claim closes its handle again
     }
 
     void unopenableDongleIsTriedAtEveryPoll()
@@ -358,50 +313,42 @@ private Q_SLOTS:
         QCOMPARE(log.count("USB: Could not open device"), 3);
     }
 
-    void lengthsAreClampedToThePacket_data()
+    void lengthsStayInsideThePacket_data()
     {
         QTest::addColumn<int>("requestLength");
         QTest::addColumn<int>("capacity");
+        QTest::addColumn<int>("deviceSends"); // -1: the normal reply
         QTest::addColumn<int>("sent");
         QTest::addColumn<int>("received");
-        QTest::newRow("request 1000")   << 1000 << 64  << 64 << 5;
-        QTest::newRow("request -5")     << -5   << 64  << 0  << 0;
-        QTest::newRow("capacity 1000")  << 64   << 1000 << 64 << 5;
-        QTest::newRow("capacity -3")    << 64   << -3  << 64 << 0;
-        QTest::newRow("capacity 3")     << 64   << 3   << 64 << 3;
+        QTest::addColumn<bool>("overflow");
+        //                                  request capacity device   sent received overflow
+        QTest::newRow("request 1000")       << 1000 << 64   << -1  << 64 << 5  << false;
+        QTest::newRow("request -5")         << -5   << 64   << -1  << 0  << 0  << false;
+        QTest::newRow("capacity 1000")      << 64   << 1000 << -1  << 64 << 5  << false;
+        QTest::newRow("capacity -3")        << 64   << -3   << -1  << 64 << 0  << true;
+        QTest::newRow("capacity 3")         << 64   << 3    << -1  << 64 << 3  << true;
+        QTest::newRow("device sends 200")   << 64   << 64   << 200 << 64 << 64 << true;
     }
 
-    void lengthsAreClampedToThePacket()
+    void lengthsStayInsideThePacket()
     {
         QFETCH(int, requestLength);
         QFETCH(int, capacity);
+        QFETCH(int, deviceSends);
         QFETCH(int, sent);
         QFETCH(int, received);
+        QFETCH(bool, overflow);
         auto dongle = plugAndOpen();
-        unsigned char request[256];
-        std::memset(request, 0, sizeof request);
-        request[0] = 0x0D;
-        GuardedReply reply;
-        reply.length = capacity;
-        m_handler->transfer(1, request, requestLength, reply.bytes, &reply.length);
-
-        QCOMPARE(dongle->lastRequest().size(), sent);
-        QCOMPARE(reply.length, received);
-        QVERIFY(reply.guardsIntact());
-    }
-
-    void deviceSendingTooMuchIsAnOverflowNotAnOverrun()
-    {
-        auto dongle = plugAndOpen();
-        dongle->injectFault(SimFault::reply(200).next(1));
+        if (deviceSends >= 0)
+            dongle->injectFault(SimFault::reply(deviceSends).next(1));
         LogRecorder log;
-        ReadRequest request(0);
-        GuardedReply reply;
-        m_handler->transfer(1, request.bytes, 64, reply.bytes, &reply.length);
-        QCOMPARE(reply.length, 64);
-        QVERIFY(reply.guardsIntact());
-        QCOMPARE(log.count("USB: Overflow"), 1);
-        QCOMPARE(m_handler->failureCount(), 1);
+        Exchange exchange;
+        exchange.length = capacity;
+        exchange.run(*m_handler, 1, requestLength);
+        QCOMPARE(dongle->lastRequest().size(), sent);
+        QCOMPARE(exchange.length, received);
+        QVERIFY(exchange.guardsIntact());
+        QCOMPARE(log.count("USB: Overflow"), overflow ? 1 : 0);
     }
 
     void successfulExchangeRestartsThePollTimer()
@@ -409,10 +356,10 @@ private Q_SLOTS:
         auto dongle = plugAndOpen();
         QSignalSpy restart(m_handler.get(), &USBHandler::restartTimer);
         dongle->injectFault(SimFault::timeout(SimFault::In).next(1));
-        QVERIFY(!readParameter(1, 0));
+        QVERIFY(!read(1));
         QCOMPARE(restart.count(), 0);
         QCOMPARE(m_handler->lastSuccessAgeMs(), -1);
-        QVERIFY(readParameter(1, 0));
+        QVERIFY(read(1));
         QCOMPARE(intArguments(restart), QList<int>{2000});
         QVERIFY(m_handler->lastSuccessAgeMs() >= 0);
     }
@@ -424,62 +371,44 @@ private Q_SLOTS:
         plugAndOpen();
         std::atomic<int> mismatches{0};
         std::atomic<int> failures{0};
-        std::vector<std::thread> threads;
-        for (int t = 0; t < 4; ++t) {
-            threads.emplace_back([&, t] {
-                for (int i = 0; i < 500; ++i) {
-                    const int address = 100 + t;
-                    ReadRequest request(address);
-                    GuardedReply reply;
-                    m_handler->transfer(1, request.bytes, 64, reply.bytes, &reply.length);
-                    if (reply.length < 5)
-                        ++failures;
-                    else if ((reply.bytes[1] << 8 | reply.bytes[2]) != address)
-                        ++mismatches;
-                }
-            });
-        }
-        for (std::thread& thread : threads)
-            thread.join();
+        QVERIFY(test::runInThreads(4, [&](int thread) {
+            const int address = 100 + thread;
+            for (int i = 0; i < 500; ++i) {
+                const Exchange exchange = Exchange(address).run(*m_handler, 1);
+                failures += !exchange.ok();
+                mismatches += exchange.ok() && exchange.address() != address;
+            }
+        }));
         QCOMPARE(mismatches.load(), 0);
         QCOMPARE(failures.load(), 0);
     }
 
     void resetNeverRacesAnExchange()
     {
-        // Exchanges on two threads that keep failing (so dongles are reset
-        // and closed on the exchanging threads) while the main thread polls
-        // them open again. A closed handle reaching the bus would show as
-        // "USB: Invalid parameter".
+        // Two threads keep failing (so dongles are reset and closed on the
+        // exchanging threads) while this thread polls them open again. A
+        // closed handle reaching the bus would show as "USB: Invalid parameter".
         auto first = m_portline->plug();
         auto second = m_portline->plug();
         m_handler->checkForDevices();
         first->injectFault(SimFault::stall(SimFault::Out));
         second->injectFault(SimFault::stall(SimFault::Out));
-        // Emitted on the exchanging threads: counted there (a QSignalSpy is
-        // not thread-safe).
+        // Emitted on the exchanging threads (a QSignalSpy is not thread-safe).
         std::atomic<int> disconnects{0};
         connect(m_handler.get(), &USBHandler::dongleDisconnect, m_handler.get(), [&] { ++disconnects; },
                 Qt::DirectConnection);
         LogRecorder log;
         std::atomic<bool> running{true};
-        std::vector<std::thread> threads;
-        for (int index : {1, 2}) {
-            threads.emplace_back([&, index] {
-                while (running.load()) {
-                    ReadRequest request(0);
-                    GuardedReply reply;
-                    m_handler->transfer(index, request.bytes, 64, reply.bytes, &reply.length);
-                }
-            });
-        }
+        test::ThreadGroup exchanging(2, [&](int thread) {
+            while (running.load())
+                Exchange().run(*m_handler, thread + 1);
+        });
         for (int poll = 0; poll < 200; ++poll) {
             m_handler->checkForDevices();
             QThread::usleep(200);
         }
         running = false;
-        for (std::thread& thread : threads)
-            thread.join();
+        QVERIFY(exchanging.join());
 
         QVERIFY(disconnects.load() > 0);
         QVERIFY(!log.contains("USB: Invalid parameter"));
@@ -488,23 +417,8 @@ private Q_SLOTS:
         QCOMPARE(m_portline->openHandleCount(), 2);
     }
 
-    void abortedHandlerTouchesNothing()
-    {
-        auto dongle = plugAndOpen();
-        m_handler->abortExchanges();
-        GuardedReply reply(0x11);
-        ReadRequest request(0);
-        m_handler->transfer(1, request.bytes, 64, reply.bytes, &reply.length);
-        QCOMPARE(reply.bytes[0], 0x11);
-        QCOMPARE(dongle->transferCount(SimFault::Out), 0);
-        const int polls = m_portline->enumerationCount();
-        m_handler->checkForDevices();
-        QCOMPARE(m_portline->enumerationCount(), polls);
-    }
-
     void deviceListFailureIsLogged()
     {
-        // A backend that cannot list devices.
         class BrokenBus : public sim::VirtualPortline
         {
         public:
