@@ -252,7 +252,7 @@ void TestDaliNetwork::answersArriveThroughBusyAndBusTiming()
     QCOMPARE(stats.backwardFrames, 3);
     if (!realistic) {
         QCOMPARE(stats.busyReplies, qint64(busyReplies));
-        QCOMPARE(bus.dongle().requestCount(0x0A), 3 + busyReplies);
+        QCOMPARE(bus.simDongle()->requestCount(0x0A), 3 + busyReplies);
     }
 }
 
@@ -269,8 +269,8 @@ void TestDaliNetwork::busyForeverEndsWithinBounds()
     QVERIFY(timer.elapsed() < 2000);
     QVERIFY(!bus.network()->hasAnswer());
     QVERIFY(bus.frames().isEmpty());
-    QVERIFY(bus.dongle().requestCount(0x0A) <= DaliNetwork::MaxBusyResends + 1);
-    QCOMPARE(bus.dongle().requestCount(0x0C), 0); // nothing went out: no answer to wait for
+    QVERIFY(bus.simDongle()->requestCount(0x0A) <= DaliNetwork::MaxBusyResends + 1);
+    QCOMPARE(bus.simDongle()->requestCount(0x0C), 0); // nothing went out: no answer to wait for
     QVERIFY(DaliTestBus::waitForCount(bus.network()->log(), 3));
     QVERIFY(DaliTestBus::texts(bus.network()->log()).contains("DALI bus busy: frame 07 A0 not sent"));
 }
@@ -294,7 +294,7 @@ void TestDaliNetwork::receiverFaultsEndAsNoAnswer()
         dali.setReceiverFault(sim::SimDaliBus::ReceiverFault(fault));
     });
     if (garble)
-        bus.dongle().injectFault(sim::SimFault::garbled().forCode(0x0C));
+        bus.simDongle()->injectFault(sim::SimFault::garbled().forCode(0x0C));
     QElapsedTimer timer;
     timer.start();
     for (int i = 0; i < 3; ++i) {
@@ -303,15 +303,15 @@ void TestDaliNetwork::receiverFaultsEndAsNoAnswer()
                  qPrintable(answerState(bus.network())));
     }
     QVERIFY(timer.elapsed() < 1500);
-    QVERIFY(bus.dongle().requestCount(0x0C) <= 3 * DaliNetwork::MaxReceiverPolls);
-    QCOMPARE(bus.dongle().requestCount(0x0B), 0);
+    QVERIFY(bus.simDongle()->requestCount(0x0C) <= 3 * DaliNetwork::MaxReceiverPolls);
+    QCOMPARE(bus.simDongle()->requestCount(0x0B), 0);
 }
 
 void TestDaliNetwork::shortBackwardReplyIsNotAnAnswer()
 {
     DaliTestBus bus;
     bus.withBus([](sim::SimDaliBus& dali) { dali.addGear(gearAt(3)); });
-    bus.dongle().injectFault(sim::SimFault::reply(2).forCode(0x0B).next(1));
+    bus.simDongle()->injectFault(sim::SimFault::reply(2).forCode(0x0B).next(1));
     bus.network()->sendShortCommand(3, 0xA0, 1);
     QCOMPARE(answerState(bus.network()), QStringLiteral("error"));
     QVERIFY(DaliTestBus::waitForCount(bus.network()->log(), 2));
@@ -325,12 +325,12 @@ void TestDaliNetwork::unpluggedDongleSendsNothing()
 {
     DaliTestBus bus;
     bus.withBus([](sim::SimDaliBus& dali) { dali.addGear(gearAt(3)); });
-    QVERIFY(bus.portline().unplug(bus.donglePointer()));
+    QVERIFY(bus.portline().unplug(bus.simDongle()));
     QElapsedTimer timer;
     timer.start();
     bus.network()->sendShortCommand(3, 0xA0, 1);
     QVERIFY(!bus.network()->hasAnswer());
-    bus.usbDongle()->setEnabled(false);
+    bus.dongle()->setEnabled(false);
     bus.network()->sendShortCommand(3, 0xA0, 1);
     QVERIFY(!bus.network()->hasAnswer());
     QVERIFY(timer.elapsed() < 2000);

@@ -291,12 +291,12 @@ void TestDaliSearch::unpluggedDongleEndsTheSearch()
 {
     DaliTestBus bus;
     bus.withBus([](sim::SimDaliBus& dali) { dali.addRandomGear(20, 4); });
-    bus.dongle().injectFault(sim::SimFault::unplug().forCode(0x0A).everyNth(150));
+    bus.simDongle()->injectFault(sim::SimFault::unplug().forCode(0x0A).everyNth(150));
     QElapsedTimer timer;
     timer.start();
     QVERIFY(runTask(bus.network()->searchTask(DaliNetwork::SearchAllDevices), 30000));
     QVERIFY(timer.elapsed() < 30000);
-    QVERIFY(!bus.portline().isPlugged(bus.donglePointer()));
+    QVERIFY(!bus.portline().isPlugged(bus.simDongle()));
     // The network still answers at once.
     timer.restart();
     bus.network()->sendShortCommand(0, DaliNetwork::QueryControlGear, 1);
