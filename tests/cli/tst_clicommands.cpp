@@ -274,50 +274,40 @@ void TestCliCommands::equipmentVariants_data()
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QVariantMap>("expected");
     QTest::addColumn<QString>("message");
+    auto row = [](const char* name, const char* dongle, const QStringList& arguments, int exitCode,
+                  const QVariantMap& expected, const QString& message = QString()) {
+        QTest::newRow(name) << QByteArray(dongle) << arguments << exitCode << expected << message;
+    };
+    const char* writeOnly = R"("capabilities": "0x003F")";
 
-    QTest::newRow("no tag") << QByteArray(R"("keymark": {"present": false})") << QStringList{"keymark", "read"} << 1
-                            << QVariantMap{{"status", "failed"}} << "no Keymark tag in the port";
-    QTest::newRow("write-only dongle reads") << QByteArray(R"("capabilities": "0x003F")") << QStringList{"keymark", "read"}
-                                             << 1 << QVariantMap{} << "can only write Keymark tags";
-    QTest::newRow("write-only dongle writes")
-        << QByteArray(R"("capabilities": "0x003F")") << QStringList{"keymark", "write", "--current1", "600"} << 0
-        << QVariantMap{{"#written", 1}, {"written[0].written", 600}, {"written[0].verified", Null}}
-        << "cannot read the tag";
-    QTest::newRow("one Ampwise chip: no source 3")
-        << QByteArray(R"("keymark": {"ampwise": ["0x0000"]})") << QStringList{"keymark", "write", "--current3", "500"}
-        << 1 << QVariantMap{} << "current source 3 is not available";
-    QTest::newRow("one Ampwise chip read")
-        << QByteArray(R"("keymark": {"ampwise": ["0x0040"]})") << QStringList{"keymark", "read"} << 0
-        << QVariantMap{{"ampwise.count", 1}, {"sources[0].available", true}, {"sources[1].available", false},
-                       {"sources[1].currentMa", Null}, {"sources[2].available", false}}
-        << QString();
-    QTest::newRow("no DALI") << QByteArray(R"("capabilities": "0x007B")") << QStringList{"dali", "scan"} << 1
-                             << QVariantMap{} << "does not support DALI";
-    QTest::newRow("bus without supply") << QByteArray(R"("dali": {"gear": [{"short": 0}]})")
-                                        << QStringList{"dali", "scan"} << 0
-                                        << QVariantMap{{"#gear", 0}, {"warnings[0]", "the DALI bus has no voltage; "
-                                                                                     "\"dali power on\" switches on the "
-                                                                                     "Portline's own bus supply"}}
-                                        << "dali power on";
-    QTest::newRow("gear with a short address") << QByteArray(R"("dali": {"powered": true, "gear": [{"short": 5}]})")
-                                               << QStringList{"dali", "scan"} << 0
-                                               << QVariantMap{{"#gear", 1}, {"gear[0].shortAddress", 5}} << QString();
-    QTest::newRow("new gear beside addressed gear")
-        << QByteArray(R"("dali": {"powered": true, "gear": [{"short": 0}, {"short": 1}], "randomGear": 2})")
-        << QStringList{"dali", "commission", "--new"} << 0
-        << QVariantMap{{"#addressed", 2}, {"addressed[0].shortAddress", 2}, {"addressed[1].shortAddress", 3},
-                       {"#gear", 4}, {"gear[0].shortAddress", 0}}
-        << QString();
-    QTest::newRow("no Chorus") << QByteArray(R"("capabilities": "0x007D")") << QStringList{"dmx", "discover"} << 1
-                               << QVariantMap{} << "does not support command/reply traffic";
-    QTest::newRow("write-only dongle, level without curve")
-        << QByteArray(R"("capabilities": "0x003F")") << QStringList{"keymark", "write", "--min-level", "10"} << 2
-        << QVariantMap{{"status", "usage-error"}} << "--min-level needs --curve";
-    QTest::newRow("old firmware") << QByteArray(R"("answersVersionRead": false)") << QStringList{"info"} << 0
-                                  << QVariantMap{{"dongle.version", "< 4.0"}, {"dongle.versionKnown", false},
-                                                 {"dongle.capabilities.dmx", true}, {"dongle.capabilities.dali", false},
-                                                 {"#dongle.parameters", 1}}
-                                  << QString();
+    row("no tag", R"("keymark": {"present": false})", {"keymark", "read"}, 1, {{"status", "failed"}},
+        "no Keymark tag in the port");
+    row("write-only dongle reads", writeOnly, {"keymark", "read"}, 1, {}, "can only write Keymark tags");
+    row("write-only dongle writes", writeOnly, {"keymark", "write", "--current1", "600"}, 0,
+        {{"#written", 1}, {"written[0].written", 600}, {"written[0].verified", Null}}, "cannot read the tag");
+    row("write-only dongle, level without curve", writeOnly, {"keymark", "write", "--min-level", "10"}, 2,
+        {{"status", "usage-error"}}, "--min-level needs --curve");
+    row("one Ampwise chip: no source 3", R"("keymark": {"ampwise": ["0x0000"]})",
+        {"keymark", "write", "--current3", "500"}, 1, {}, "current source 3 is not available");
+    row("one Ampwise chip read", R"("keymark": {"ampwise": ["0x0040"]})", {"keymark", "read"}, 0,
+        {{"ampwise.count", 1}, {"sources[0].available", true}, {"sources[1].available", false},
+         {"sources[1].currentMa", Null}, {"sources[2].available", false}});
+    row("no DALI", R"("capabilities": "0x007B")", {"dali", "scan"}, 1, {}, "does not support DALI");
+    row("bus without supply", R"("dali": {"gear": [{"short": 0}]})", {"dali", "scan"}, 0,
+        {{"#gear", 0}, {"warnings[0]", "the DALI bus has no voltage; \"dali power on\" switches on the "
+                                       "Portline's own bus supply"}},
+        "dali power on");
+    row("gear with a short address", R"("dali": {"powered": true, "gear": [{"short": 5}]})", {"dali", "scan"}, 0,
+        {{"#gear", 1}, {"gear[0].shortAddress", 5}});
+    row("new gear beside addressed gear",
+        R"("dali": {"powered": true, "gear": [{"short": 0}, {"short": 1}], "randomGear": 2})",
+        {"dali", "commission", "--new"}, 0,
+        {{"#addressed", 2}, {"addressed[0].shortAddress", 2}, {"addressed[1].shortAddress", 3}, {"#gear", 4},
+         {"gear[0].shortAddress", 0}});
+    row("no Chorus", R"("capabilities": "0x007D")", {"dmx", "discover"}, 1, {}, "does not support command/reply traffic");
+    row("old firmware", R"("answersVersionRead": false)", {"info"}, 0,
+        {{"dongle.version", "< 4.0"}, {"dongle.versionKnown", false}, {"dongle.capabilities.dmx", true},
+         {"dongle.capabilities.dali", false}, {"#dongle.parameters", 1}});
 }
 
 void TestCliCommands::equipmentVariants()

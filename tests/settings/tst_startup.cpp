@@ -127,14 +127,10 @@ void TestStartup::windowStartsInOrder()
 
     QStringList texts;
     for (int i = before; i < mainLog()->count(); ++i)
-        texts.append(mainLog()->message(i)->text());
-    QVERIFY(texts.size() >= 5);
-    QCOMPARE(texts[0], QStringLiteral("Tivaro Started"));
-    QVERIFY(texts[1].startsWith(QStringLiteral("Importing config file: ")));
-    QVERIFY(texts[1].endsWith(QStringLiteral("/settings/main_config.json\"")));
-    QVERIFY(texts[2].endsWith(QStringLiteral("/settings/dali_device.json\"")));
-    QVERIFY(texts[3].endsWith(QStringLiteral("/settings/dmx_device.json\"")));
-    QCOMPARE(texts[4], QStringLiteral("Starting Tivaro v1.04"));
+        texts << mainLog()->message(i)->text().remove(QRegularExpression(QStringLiteral("\".*/settings/")));
+    QCOMPARE(texts.mid(0, 5), (QStringList{"Tivaro Started", "Importing config file: main_config.json\"",
+                                           "Importing config file: dali_device.json\"",
+                                           "Importing config file: dmx_device.json\"", "Starting Tivaro v1.04"}));
     QCOMPARE(mainLog()->message(before)->data(2).toString(), QStringLiteral("UI"));
 
     // As when the program quits: the shut-down steps run before the window goes.
@@ -182,8 +178,7 @@ void TestStartup::programLogsItsStartToTheLogFile()
     if (toStandardError)
         program.setStandardErrorFile(logPath);
     program.start(QStringLiteral(TIVARO_PROGRAM),
-                  {QStringLiteral("-platform"), QStringLiteral("offscreen"), QStringLiteral("--log-file"),
-                   toStandardError ? QStringLiteral("-") : logPath, QStringLiteral("--simulate")});
+                  {"-platform", "offscreen", "--log-file", toStandardError ? "-" : logPath, "--simulate"});
     QVERIFY(program.waitForStarted(20000));
     QTRY_VERIFY_WITH_TIMEOUT(readText(logPath).contains(QStringLiteral("Starting Tivaro v1.04")), 20000);
     program.terminate();
@@ -197,19 +192,15 @@ void TestStartup::programLogsItsStartToTheLogFile()
     QStringList lines = readText(logPath).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
     if (toStandardError)
         lines = lines.filter(QRegularExpression(QStringLiteral("^[A-Za-z ]+ log: ")));
-    QVERIFY(lines.size() >= 5);
-    QVERIFY(lines[0].startsWith(QStringLiteral("Main log: [")));
-    QVERIFY(lines[0].endsWith(QStringLiteral("]   [INFO ] Tivaro Started")));
-    for (const QString& file : {QStringLiteral("main_config.json"), QStringLiteral("dali_device.json"),
-                                QStringLiteral("dmx_device.json")}) {
-        QVERIFY2(lines.filter(QStringLiteral("[INFO ] Importing config file: ")).filter(file).size() == 1,
-                 qPrintable(file));
-    }
+    // The first lines, each with its time and type, in the order of the start.
+    static const QRegularExpression stamp(QStringLiteral(R"(^Main log: \[\d\d:\d\d:\d\d\.\d\d\d\]   \[INFO \] )"));
+    QStringList start;
+    for (const QString& line : lines.mid(0, 5))
+        start << QString(line).remove(stamp).remove(QRegularExpression(QStringLiteral("\".*/settings/")));
+    QCOMPARE(start, (QStringList{"Tivaro Started", "Importing config file: main_config.json\"",
+                                 "Importing config file: dali_device.json\"", "Importing config file: dmx_device.json\"",
+                                 "Starting Tivaro v1.04"}));
     QVERIFY(lines.filter(QStringLiteral("Error parsing")).isEmpty());
-    QCOMPARE(lines.filter(QRegularExpression(QStringLiteral(
-                              R"(^Main log: \[\d\d:\d\d:\d\d\.\d\d\d\]   \[INFO \] Starting Tivaro v1\.04$)")))
-                 .size(),
-             1);
 }
 
 void TestStartup::shutdownStepsRunOnceInReverseWhenQuitting()
