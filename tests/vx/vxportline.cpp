@@ -8,6 +8,7 @@
 #include "usb/usbhandler.h"
 #include "vx/vxnetwork.h"
 
+#include <QDeadlineTimer>
 #include <QMutexLocker>
 #include <QSignalSpy>
 #include <QTest>
@@ -167,7 +168,15 @@ bool VxPortline::start(int timeoutMs)
 
 bool waitForIdleScheduler(int timeoutMs)
 {
-    const general::TaskScheduler* scheduler = general::TaskScheduler::instance();
-    return QTest::qWaitFor([scheduler] { return !scheduler->currentTask() && scheduler->queuedCount() == 0; },
-                           timeoutMs);
+    const QDeadlineTimer deadline(timeoutMs);
+    general::TaskScheduler* scheduler = general::TaskScheduler::instance();
+    QSignalSpy emptied(scheduler, &general::TaskScheduler::taskQueueEmpty);
+    // The spy's event loop hands tasks on at once (QTest::qWaitFor would
+    // sleep between them); short slices catch an emission just missed.
+    while (scheduler->currentTask() || scheduler->queuedCount() > 0) {
+        if (deadline.hasExpired())
+            return false;
+        emptied.wait(20);
+    }
+    return true;
 }
