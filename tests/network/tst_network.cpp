@@ -164,9 +164,7 @@ private Q_SLOTS:
     void networkParametersWrittenFromAForeignThread();
     void statusTicksStartAndStopThroughAutoUpdateEnabled();
     void intervalWrittenFromAForeignThreadChangesTheTickRate();
-    void statusTickRefreshesAutoUpdatedDevicesOnly();
     void loggingIsToggledThroughLoggingEnabled();
-    void logRunsInAThreadOfItsOwn();
     void readAttemptsFollowTheNetworkRetryCount_data();
     void readAttemptsFollowTheNetworkRetryCount();
 
@@ -284,18 +282,26 @@ void TestNetwork::statusTicksStartAndStopThroughAutoUpdateEnabled()
 {
     auto network = startedNetwork();
     QVERIFY(network);
+    auto* watched = new CountingDevice(network.get(), 1, QStringLiteral("Watched"));
+    network->addChild(watched, true);
+    auto* ignored = new CountingDevice(network.get(), 2, QStringLiteral("Ignored"));
+    network->addChild(ignored, true);
+    ignored->setAutoUpdate(false);
     Parameter* enabled = network->findParameter(Network::AutoUpdateEnabledParameter);
     QCOMPARE(network->statusUpdateCount(), 0);
 
     QCOMPARE(inForeignThread(network->findParameter(Network::AutoUpdateRateParameter), 10), 10);
     QCOMPARE(inForeignThread(enabled, 1), 1);
-    QTRY_VERIFY_WITH_TIMEOUT(network->statusUpdateCount() >= 5, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(network->statusUpdateCount() >= 5 && watched->automaticUpdates >= 3, 5000);
 
     QCOMPARE(inForeignThread(enabled, 0), 0);
     syncWith(network.get());
     const int stoppedAt = network->statusUpdateCount();
     QTest::qWait(150); // fifteen periods: long enough for ticks to show
     QCOMPARE(network->statusUpdateCount(), stoppedAt);
+    // Each tick refreshes the automatically updated devices only.
+    QCOMPARE(ignored->automaticUpdates.load(), 0);
+    QVERIFY(stoppedAt >= watched->automaticUpdates.load());
 
     QCOMPARE(inForeignThread(enabled, 1), 1);
     QTRY_VERIFY_WITH_TIMEOUT(network->statusUpdateCount() >= stoppedAt + 5, 5000);
@@ -324,30 +330,13 @@ void TestNetwork::intervalWrittenFromAForeignThreadChangesTheTickRate()
     QCOMPARE(inForeignThread(rate), 300);
 }
 
-void TestNetwork::statusTickRefreshesAutoUpdatedDevicesOnly()
-{
-    auto network = startedNetwork();
-    QVERIFY(network);
-    auto* watched = new CountingDevice(network.get(), 1, QStringLiteral("Watched"));
-    network->addChild(watched, true);
-    auto* ignored = new CountingDevice(network.get(), 2, QStringLiteral("Ignored"));
-    network->addChild(ignored, true);
-    ignored->setAutoUpdate(false);
-
-    network->setStatusTimerInterval(5);
-    network->startStatusTimer();
-    QTRY_VERIFY_WITH_TIMEOUT(watched->automaticUpdates >= 3, 5000);
-    network->stopStatusTimer();
-    syncWith(network.get());
-    QCOMPARE(ignored->automaticUpdates.load(), 0);
-    QVERIFY(network->statusUpdateCount() >= watched->automaticUpdates.load());
-}
-
 void TestNetwork::loggingIsToggledThroughLoggingEnabled()
 {
     QPointer<NetworkLog> log(new NetworkLog(QStringLiteral("Test log")));
     auto network = startedNetwork(log);
     QVERIFY(network);
+    QCOMPARE(network->log(), log.data());
+    QVERIFY(log->thread() != network->networkThread() && log->thread() != QThread::currentThread());
     Parameter* logging = network->findParameter(Network::LoggingEnabledParameter);
     network->log(GENERAL, QStringLiteral("kept 1"), INFO);
     QTRY_COMPARE_WITH_TIMEOUT(log->count(), 1, 5000);
@@ -366,22 +355,12 @@ void TestNetwork::loggingIsToggledThroughLoggingEnabled()
     QCOMPARE(log->message(1)->text(), QStringLiteral("kept 2"));
     QCOMPARE(log->message(1)->type(), WARN);
     QCOMPARE(log->message(1)->thread(), QThread::currentThread());
-}
-
-void TestNetwork::logRunsInAThreadOfItsOwn()
-{
-    Network network;
-    QPointer<NetworkLog> first(new NetworkLog(QStringLiteral("Test log")));
-    network.setLog(first);
-    QCOMPARE(network.log(), first.data());
-    QVERIFY(first->thread() != network.networkThread() && first->thread() != QThread::currentThread());
-    QVERIFY(first->thread()->isRunning());
 
     // A second log replaces the first, which is stopped and deleted.
     auto* second = new NetworkLog(QStringLiteral("Second log"));
-    network.setLog(second);
-    QVERIFY(first.isNull());
-    network.log(GENERAL, QStringLiteral("to the second"), INFO);
+    network->setLog(second);
+    QVERIFY(log.isNull());
+    network->log(GENERAL, QStringLiteral("to the second"), INFO);
     QTRY_COMPARE_WITH_TIMEOUT(second->count(), 1, 5000);
 }
 
