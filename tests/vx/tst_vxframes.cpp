@@ -41,15 +41,6 @@ const quint8* data(const QByteArray& array)
     return reinterpret_cast<const quint8*>(array.constData());
 }
 
-QByteArray withChorusChecksum(QByteArray frame)
-{
-    quint32 sum = 0;
-    for (int i = 0; i < 8; ++i)
-        sum += quint8(frame[i]);
-    frame[8] = char(sum & 0xFF);
-    return frame;
-}
-
 QByteArray withRdmChecksum(QByteArray message)
 {
     const quint16 sum = vx::RDMPacket::checksum(data(message), int(message.size()));
@@ -125,15 +116,14 @@ void TestVxFrames::chorusCommandFrames_data()
     QTest::addColumn<int>("word0");
     QTest::addColumn<int>("word1");
     QTest::addColumn<QByteArray>("frame");
-    //                                    code  skip address word0   word1   frame (with checksum)
-    QTest::newRow("read 0x34 of LID 0x0102") << 0x0D << 0 << 0x0102 << 0x34 << 0 << bytes("D0 0D 02 01 34 00 00 00 14");
-    QTest::newRow("read 0x34 skip 3")        << 0x0D << 3 << 0x0102 << 0x34 << 0 << bytes("D0 85 03 02 34 00 00 00 8E");
-    QTest::newRow("read 161 skip 2 of 7")    << 0x0D << 2 << 7      << 161  << 0 << bytes("D0 85 02 07 A1 00 00 00 FF");
+    //                                     code  skip address word0 word1     frame (with checksum)
+    QTest::newRow("read 0x34 of LID 0x0102") << 0x0D << 0 << 0x0102 << 0x34 << 0      << bytes("D0 0D 02 01 34 00 00 00 14");
+    QTest::newRow("read 0x34 skip 3")        << 0x0D << 3 << 0x0102 << 0x34 << 0      << bytes("D0 85 03 02 34 00 00 00 8E");
     QTest::newRow("write flag 57 set")       << 0x0E << 0 << 1      << 57   << 0xFFFF << bytes("D0 0E 01 00 39 00 FF FF 16");
     QTest::newRow("write skip 1")            << 0x0E << 1 << 0x0305 << 2    << 0x1234 << bytes("D0 86 01 05 02 00 34 12 A4");
-    QTest::newRow("find next broadcast")     << 0x1D << 0 << 0      << 0    << 0 << bytes("D0 1D 00 00 00 00 00 00 ED");
-    QTest::newRow("find next skip 4")        << 0x1D << 4 << 9      << 12   << 0 << bytes("D0 95 04 09 0C 00 00 00 7E");
-    QTest::newRow("guid skip 1")             << 0x08 << 1 << 7      << 0    << 0 << bytes("D0 80 01 07 00 00 00 00 58");
+    QTest::newRow("find next broadcast")     << 0x1D << 0 << 0      << 0    << 0      << bytes("D0 1D 00 00 00 00 00 00 ED");
+    QTest::newRow("find next skip 4")        << 0x1D << 4 << 9      << 12   << 0      << bytes("D0 95 04 09 0C 00 00 00 7E");
+    QTest::newRow("guid skip 1")             << 0x08 << 1 << 7      << 0    << 0      << bytes("D0 80 01 07 00 00 00 00 58");
 }
 
 void TestVxFrames::chorusCommandFrames()
@@ -144,8 +134,7 @@ void TestVxFrames::chorusCommandFrames()
     QFETCH(int, word0);
     QFETCH(int, word1);
     QFETCH(QByteArray, frame);
-    const vx::ChorusFrame built =
-        vx::ChorusFrame::command(quint8(code), quint16(skip), quint16(address), quint16(word0), quint16(word1));
+    const auto built = vx::ChorusFrame::command(quint8(code), quint16(skip), quint16(address), quint16(word0), quint16(word1));
     QCOMPARE(built.toByteArray().toHex(' '), frame.toHex(' '));
     QVERIFY(vx::ChorusFrame::isValid(built.data(), vx::ChorusFrame::Length));
 }
@@ -156,73 +145,44 @@ void TestVxFrames::logMessageDecodesFrame_data()
     QTest::addColumn<MessageType>("typeGiven");
     QTest::addColumn<MessageType>("typeAfter");
     QTest::addColumn<QString>("text");
-
-    const QString pad40 = QString(40, QLatin1Char(' '));
-    const QByteArray read = bytes("D0 0D 02 01 34 00 00 00 14");
-    const QByteArray value = withChorusChecksum(bytes("D0 8D 02 01 34 00 78 56 00"));
-    const QByteArray unknown = withChorusChecksum(bytes("D0 CD 02 01 34 00 01 00 00"));
-    QByteArray corrupted = value;
-    corrupted[8] = char(corrupted[8] ^ 0x01);
+    const auto pad = [](int width) { return QString(width, QLatin1Char(' ')); };
+    const auto rdmText = [](const char* kind, const QByteArray& frame) {
+        return QLatin1String(kind) + QString::fromLatin1(frame.toHex(' ').toUpper()) + QString(11, QLatin1Char(' '));
+    };
     const QByteArray dub = withRdmChecksum(bytes("CC 01 24 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10 00 01 0C "
                                                  "00 00 00 00 00 00 FF FF FF FF FF FF"));
     const QByteArray getResponse = withRdmChecksum(bytes("CC 01 1A 7F F0 54 56 00 01 12 34 56 78 9A BC 05 00 00 00 00 21 80 D0 02 00 A1"));
     QByteArray badRdm = getResponse;
-    badRdm[badRdm.size() - 1] = char(badRdm[badRdm.size() - 1] ^ 0x10);
+    badRdm[badRdm.size() - 1] = char(badRdm.back() ^ 0x10);
     const QByteArray oddClass = withRdmChecksum(bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 40 00 01 00"));
+    const QByteArray rdmShort = bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10");
+    using general::SEND, general::REPLY, general::WARN, general::ERRCS, general::FAILURE, general::NOREPLY;
 
-    QTest::newRow("chorus read sent")
-        << read << general::SEND << general::SEND
-        << QStringLiteral("CHORUS  D0 0D 02 01 34 00 00 00 14 258       CH_EC_RDP");
-    QTest::newRow("chorus value answer")
-        << value << general::REPLY << general::REPLY
-        << QStringLiteral("CHORUS  ") + QString::fromLatin1(value.toHex(' ').toUpper()) + QStringLiteral(" 258       CH_ER_RDPVAL");
-    QTest::newRow("chorus error answer is a warning")
-        << unknown << general::REPLY << general::WARN
-        << QStringLiteral("CHORUS  ") + QString::fromLatin1(unknown.toHex(' ').toUpper()) + QStringLiteral(" 258       Unknown parameter");
-    QTest::newRow("chorus bad checksum")
-        << corrupted << general::REPLY << general::ERRCS
-        << QStringLiteral("CHORUS  ") + QString::fromLatin1(corrupted.toHex(' ').toUpper())
-               + QStringLiteral(" 258       CH_ER_RDPVAL") + QString(40 - 12, QLatin1Char(' ')) + QStringLiteral("Checksum error");
-    QTest::newRow("chorus skip command")
-        << bytes("D0 85 03 02 34 00 00 00 8E") << general::SEND << general::SEND
-        << QStringLiteral("CHORUS  D0 85 03 02 34 00 00 00 8E SKIP 3    CH_EC_RDP (skip)");
-    QTest::newRow("chorus broadcast")
-        << bytes("D0 1D 00 00 00 00 00 00 ED") << general::SEND << general::SEND
-        << QStringLiteral("CHORUS  D0 1D 00 00 00 00 00 00 ED BROADCAST CH_EC_FINDNEXT");
-    QTest::newRow("chorus answer of 5 bytes")
-        << bytes("D0 8D 02 01 34") << general::REPLY << general::FAILURE
-        << QStringLiteral("CHORUS  D0 8D 02 01 34 258       CH_ER_RDPVAL") + QString(40 - 12, QLatin1Char(' ')) + QStringLiteral("Error");
-    QTest::newRow("chorus answer of 2 bytes reads no address")
-        << bytes("D0 8D") << general::REPLY << general::FAILURE
-        << QStringLiteral("CHORUS  D0 8D   ") + QString(10, QLatin1Char(' ')) + QStringLiteral("CH_ER_RDPVAL")
-               + QString(28, QLatin1Char(' ')) + QStringLiteral("Error");
-    QTest::newRow("failure keeps its type and decodes nothing")
-        << value << general::FAILURE << general::FAILURE
-        << QString(8, QLatin1Char(' ')) + QString::fromLatin1(value.toHex(' ').toUpper()) + QLatin1Char(' ')
-               + QString(10, QLatin1Char(' ')) + pad40 + QStringLiteral("Error");
-    QTest::newRow("missing answer")
-        << QByteArray() << general::NOREPLY << general::NOREPLY
-        << QString(26, QLatin1Char(' ')) + pad40 + QStringLiteral("No answer");
-    QTest::newRow("rdm discovery request")
-        << dub << general::SEND << general::SEND
-        << QStringLiteral("RDM DISC") + QString::fromLatin1(dub.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '));
-    QTest::newRow("rdm get response")
-        << getResponse << general::REPLY << general::REPLY
-        << QStringLiteral("RDM GET ") + QString::fromLatin1(getResponse.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '));
-    QTest::newRow("rdm bad checksum")
-        << badRdm << general::REPLY << general::ERRCS
-        << QStringLiteral("RDM GET ") + QString::fromLatin1(badRdm.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '))
-               + pad40 + QStringLiteral("Checksum error");
-    QTest::newRow("rdm unknown command class")
-        << oddClass << general::SEND << general::SEND
-        << QStringLiteral("RDM     ") + QString::fromLatin1(oddClass.toHex(' ').toUpper()) + QLatin1Char(' ') + QString(10, QLatin1Char(' '));
-    QTest::newRow("rdm frame too short for a header")
-        << bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10") << general::REPLY << general::FAILURE
-        << QStringLiteral("RDM     CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10 ") + QString(10, QLatin1Char(' '))
-               + pad40 + QStringLiteral("Error");
-    QTest::newRow("dmx-class frame")
-        << bytes("03 00 02") << general::SEND << general::SEND
-        << QString(8, QLatin1Char(' ')) + QStringLiteral("03 00 02 ") + QString(10, QLatin1Char(' '));
+    QTest::newRow("chorus read sent")       << bytes("D0 0D 02 01 34 00 00 00 14") << SEND << SEND
+                                            << "CHORUS  D0 0D 02 01 34 00 00 00 14 258       CH_EC_RDP";
+    QTest::newRow("chorus value answer")    << bytes("D0 8D 02 01 34 00 78 56 62") << REPLY << REPLY
+                                            << "CHORUS  D0 8D 02 01 34 00 78 56 62 258       CH_ER_RDPVAL";
+    QTest::newRow("chorus error answer")    << bytes("D0 CD 02 01 34 00 01 00 D5") << REPLY << WARN
+                                            << "CHORUS  D0 CD 02 01 34 00 01 00 D5 258       Unknown parameter";
+    QTest::newRow("chorus bad checksum")    << bytes("D0 8D 02 01 34 00 78 56 63") << REPLY << ERRCS
+                                            << "CHORUS  D0 8D 02 01 34 00 78 56 63 258       CH_ER_RDPVAL" + pad(28) + "Checksum error";
+    QTest::newRow("chorus skip command")    << bytes("D0 85 03 02 34 00 00 00 8E") << SEND << SEND
+                                            << "CHORUS  D0 85 03 02 34 00 00 00 8E SKIP 3    CH_EC_RDP (skip)";
+    QTest::newRow("chorus broadcast")       << bytes("D0 1D 00 00 00 00 00 00 ED") << SEND << SEND
+                                            << "CHORUS  D0 1D 00 00 00 00 00 00 ED BROADCAST CH_EC_FINDNEXT";
+    QTest::newRow("chorus answer of 5")     << bytes("D0 8D 02 01 34") << REPLY << FAILURE
+                                            << "CHORUS  D0 8D 02 01 34 258       CH_ER_RDPVAL" + pad(28) + "Error";
+    QTest::newRow("chorus answer of 2")     << bytes("D0 8D") << REPLY << FAILURE
+                                            << "CHORUS  D0 8D " + pad(12) + "CH_ER_RDPVAL" + pad(28) + "Error";
+    QTest::newRow("failure decodes nothing") << bytes("D0 8D 02 01 34 00 78 56 62") << FAILURE << FAILURE
+                                            << pad(8) + "D0 8D 02 01 34 00 78 56 62 " + pad(50) + "Error";
+    QTest::newRow("missing answer")         << QByteArray() << NOREPLY << NOREPLY << pad(66) + "No answer";
+    QTest::newRow("rdm discovery request")  << dub << SEND << SEND << rdmText("RDM DISC", dub);
+    QTest::newRow("rdm get response")       << getResponse << REPLY << REPLY << rdmText("RDM GET ", getResponse);
+    QTest::newRow("rdm bad checksum")       << badRdm << REPLY << ERRCS << rdmText("RDM GET ", badRdm) + pad(40) + "Checksum error";
+    QTest::newRow("rdm unknown class")      << oddClass << SEND << SEND << rdmText("RDM     ", oddClass);
+    QTest::newRow("rdm too short")          << rdmShort << REPLY << FAILURE << rdmText("RDM     ", rdmShort) + pad(40) + "Error";
+    QTest::newRow("dmx-class frame")        << bytes("03 00 02") << SEND << SEND << pad(8) + "03 00 02 " + pad(10);
 }
 
 void TestVxFrames::logMessageDecodesFrame()
@@ -249,64 +209,57 @@ void TestVxFrames::logMessageKeepsAtMost64Bytes()
 
 void TestVxFrames::rdmRequestsAgreeWithOla_data()
 {
-    QTest::addColumn<int>("kind");
-    QTest::addColumn<quint64>("uid");
-    QTest::newRow("unique branch whole range") << 0 << quint64(0);
-    QTest::newRow("unique branch one uid")     << 1 << quint64(0x123456789ABCull);
-    QTest::newRow("mute")                      << 2 << quint64(0x123456789ABCull);
-    QTest::newRow("un-mute broadcast")         << 3 << quint64(0xFFFFFFFFFFFFull);
-    QTest::newRow("set lid 1")                 << 4 << quint64(0x485600000001ull);
-    QTest::newRow("get driver parameter")      << 5 << quint64(0x7FFF00000000ull);
+    using Ours = std::function<void(vx::VxNetwork&)>;
+    using Theirs = std::function<ola::rdm::RDMRequest*(const ola::rdm::UID& source)>;
+    QTest::addColumn<Ours>("ours");
+    QTest::addColumn<Theirs>("theirs");
+    QTest::addColumn<quint64>("destination");
+    static constexpr quint64 uid = 0x123456789ABCull;
+    static constexpr quint64 all = 0xFFFFFFFFFFFFull;
+    static const uint8_t lid1[] = {0x00, 0xA1, 0x00, 0x01};
+    static const uint8_t number9[] = {0x00, 0x09};
+    // Transaction number 1 (a network's first request), port 0.
+    QTest::newRow("unique branch whole range")
+        << Ours([](vx::VxNetwork& n) { n.rdmDiscUniqueBranch(0, all); })
+        << Theirs([](auto& src) { return ola::rdm::NewDiscoveryUniqueBranchRequest(src, olaUid(0), olaUid(all), 1, 0); }) << all;
+    QTest::newRow("unique branch one uid")
+        << Ours([](vx::VxNetwork& n) { n.rdmDiscUniqueBranch(uid, uid); })
+        << Theirs([](auto& src) { return ola::rdm::NewDiscoveryUniqueBranchRequest(src, olaUid(uid), olaUid(uid), 1, 0); }) << all;
+    QTest::newRow("mute")
+        << Ours([](vx::VxNetwork& n) { n.rdmDiscMute(uid); })
+        << Theirs([](auto& src) { return ola::rdm::NewMuteRequest(src, olaUid(uid), 1, 0); }) << uid;
+    QTest::newRow("un-mute broadcast")
+        << Ours([](vx::VxNetwork& n) { n.rdmDiscUnMute(all); })
+        << Theirs([](auto& src) { return ola::rdm::NewUnMuteRequest(src, olaUid(all), 1, 0); }) << all;
+    QTest::newRow("set lid 1")
+        << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x485600000001ull, 0x30, 0x80D0, bytes("00 A1 00 01")); })
+        << Theirs([](auto& src) { return new ola::rdm::RDMSetRequest(src, olaUid(0x485600000001ull), 1, 0, 0, 0x80D0, lid1, 4); })
+        << 0x485600000001ull;
+    QTest::newRow("get driver parameter")
+        << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x7FFF00000000ull, 0x20, 0x80D0, bytes("00 09")); })
+        << Theirs([](auto& src) { return new ola::rdm::RDMGetRequest(src, olaUid(0x7FFF00000000ull), 1, 0, 0, 0x80D0, number9, 2); })
+        << 0x7FFF00000000ull;
 }
 
 void TestVxFrames::rdmRequestsAgreeWithOla()
 {
-    QFETCH(int, kind);
-    QFETCH(quint64, uid);
+    using Ours = std::function<void(vx::VxNetwork&)>;
+    using Theirs = std::function<ola::rdm::RDMRequest*(const ola::rdm::UID& source)>;
+    QFETCH(Ours, ours);
+    QFETCH(Theirs, theirs);
+    QFETCH(quint64, destination);
     vx::VxNetwork network(nullptr);
-    const ola::rdm::UID source = olaUid(vx::VxNetwork::SourceUid);
-    std::unique_ptr<ola::rdm::RDMRequest> expected;
-    const quint8 tn = 1; // the first request of a network
-    const quint8 port = 0;
-    switch (kind) {
-    case 0:
-        network.rdmDiscUniqueBranch(0, 0xFFFFFFFFFFFFull);
-        expected.reset(ola::rdm::NewDiscoveryUniqueBranchRequest(source, olaUid(0), olaUid(0xFFFFFFFFFFFFull), tn, port));
-        break;
-    case 1:
-        network.rdmDiscUniqueBranch(uid, uid);
-        expected.reset(ola::rdm::NewDiscoveryUniqueBranchRequest(source, olaUid(uid), olaUid(uid), tn, port));
-        break;
-    case 2:
-        network.rdmDiscMute(uid);
-        expected.reset(ola::rdm::NewMuteRequest(source, olaUid(uid), tn, port));
-        break;
-    case 3:
-        network.rdmDiscUnMute(uid);
-        expected.reset(ola::rdm::NewUnMuteRequest(source, olaUid(uid), tn, port));
-        break;
-    case 4: {
-        network.rdmRequest(uid, 0x30, 0x80D0, bytes("00 A1 00 01"));
-        const uint8_t value[] = {0x00, 0xA1, 0x00, 0x01};
-        expected.reset(new ola::rdm::RDMSetRequest(source, olaUid(uid), tn, port, 0, 0x80D0, value, 4));
-        break;
-    }
-    default: {
-        network.rdmRequest(uid, 0x20, 0x80D0, bytes("00 09"));
-        const uint8_t number[] = {0x00, 0x09};
-        expected.reset(new ola::rdm::RDMGetRequest(source, olaUid(uid), tn, port, 0, 0x80D0, number, 2));
-        break;
-    }
-    }
-    const QByteArray ours = network.internalPacket()->bytes();
-    QCOMPARE(ours.toHex(' '), olaBytes(*expected).toHex(' '));
+    ours(network);
+    const std::unique_ptr<ola::rdm::RDMRequest> expected(theirs(olaUid(vx::VxNetwork::SourceUid)));
+    const QByteArray built = network.internalPacket()->bytes();
+    QCOMPARE(built.toHex(' '), olaBytes(*expected).toHex(' '));
 
     // OLA parses what we built (without the start code) into the same request.
-    std::unique_ptr<ola::rdm::RDMRequest> parsed(
-        ola::rdm::RDMRequest::InflateFromData(data(ours) + 1, unsigned(ours.size() - 1)));
+    const std::unique_ptr<ola::rdm::RDMRequest> parsed(
+        ola::rdm::RDMRequest::InflateFromData(data(built) + 1, unsigned(built.size() - 1)));
     QVERIFY(parsed);
     QCOMPARE(OlaDiscovery::toUid(parsed->SourceUID()), vx::VxNetwork::SourceUid);
-    QCOMPARE(OlaDiscovery::toUid(parsed->DestinationUID()), kind <= 1 ? 0xFFFFFFFFFFFFull : uid);
+    QCOMPARE(OlaDiscovery::toUid(parsed->DestinationUID()), destination);
     QCOMPARE(int(parsed->TransactionNumber()), 1);
     QCOMPARE(int(parsed->ParamId()), int(expected->ParamId()));
     QCOMPARE(int(parsed->CommandClass()), int(expected->CommandClass()));
@@ -421,22 +374,15 @@ void TestVxFrames::driverParameterTableNames_data()
     QTest::addColumn<int>("number");
     QTest::addColumn<QString>("name");
     QTest::addColumn<QString>("description");
-    QTest::newRow("9")   << 9 << "Master dimmer value" << "Lets you set the master dimmer level, which scales every output of the driver.";
-    QTest::newRow("4 html") << 4 << "Network resolution 8 bits (1) or 16 bits (0)"
-                         << "Use this parameter to set the network resolution: <br><br><i>0 : 16 bit</i><br><i>1 : 8 bit</i>";
-    QTest::newRow("68 two spaces") << 68 << "Gamma correction"
-                         << "Lets you set the gamma correction for the driver if 'Dimming curve' is set to 1. If gamma correction "
-                            "parameter is not available the default is logarithmic:  <br><br><i>0 : Logarithmic</i><br><i>1 : Square</i>";
-    QTest::newRow("19 repeats its name") << 19 << "Show time divider" << "Show time divider";
-    QTest::newRow("7 no description") << 7 << "CH_CMD_7_NAME" << "";
-    QTest::newRow("131 odd number byte") << 131 << "CSCALIB1" << "";
-    QTest::newRow("161") << 161 << "Device Local ID" << "Device Local ID";
-    QTest::newRow("173") << 173 << "Current setting output 4" << "Lets you set the current for output 4 in multiples of 10 mA";
-    QTest::newRow("230 last named") << 230 << "UI status parameter" << "UI status parameter";
-    QTest::newRow("0 empty") << 0 << "Unknown parameter" << "Unknown parameter";
-    QTest::newRow("14 empty") << 14 << "Unknown parameter" << "Unknown parameter";
-    QTest::newRow("231 past the table") << 231 << "Unknown parameter" << "Unknown parameter";
-    QTest::newRow("255 past the table") << 255 << "Unknown parameter" << "Unknown parameter";
+    QTest::newRow("9")                  << 9   << "Master dimmer value" << "Lets you set the master dimmer level, which scales every output of the driver.";
+    QTest::newRow("68 html, two spaces") << 68 << "Gamma correction"
+                                         << "Lets you set the gamma correction for the driver if 'Dimming curve' is set to 1. If gamma correction "
+                                            "parameter is not available the default is logarithmic:  <br><br><i>0 : Logarithmic</i><br><i>1 : Square</i>";
+    QTest::newRow("19 repeats its name") << 19  << "Show time divider"   << "Show time divider";
+    QTest::newRow("7 no description")    << 7   << "CH_CMD_7_NAME"       << "";
+    QTest::newRow("230 last named")      << 230 << "UI status parameter" << "UI status parameter";
+    QTest::newRow("14 empty")            << 14  << "Unknown parameter"   << "Unknown parameter";
+    QTest::newRow("231 past the table")  << 231 << "Unknown parameter"   << "Unknown parameter";
 }
 
 void TestVxFrames::driverParameterTableNames()
