@@ -70,16 +70,14 @@ class TestDmx : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void setWordStoresHighByteFirst();
-    void addressesOutsideTheBufferTouchNothing_data();
-    void addressesOutsideTheBufferTouchNothing();
+    void bufferWrites_data();
+    void bufferWrites();
     void setChannelCountZeroesAndAnnounces();
     void inputValueToByte_data();
     void inputValueToByte();
-    void onlyUniverseZeroHasABuffer();
     void networkParameters_data();
     void networkParameters();
-    void parametersAndInputsAreCreatedByInit();
+    void initCreatesParametersAndInputs();
     void chainLayouts_data();
     void chainLayouts();
     void movingTheHeadOfAnAutoChainMovesEveryDevice();
@@ -88,57 +86,50 @@ private Q_SLOTS:
     void channelReactsOnlyToItsAddresses_data();
     void channelReactsOnlyToItsAddresses();
     void channelCountZeroDeletesTheChannels();
-    void deviceInAUniverseWithoutBuffer();
+    void onlyUniverseZeroHasABuffer();
 };
 
-void TestDmx::setWordStoresHighByteFirst()
+void TestDmx::bufferWrites_data()
 {
-    DMXSetpoint buffer(0);
-    QSignalSpy changed(&buffer, &DMXSetpoint::byteChanged);
-    buffer.setWord(10, 0x1234);
-    QCOMPARE(buffer.getByte(10), quint8(0x12));
-    QCOMPARE(buffer.getByte(11), quint8(0x34));
-    QCOMPARE(buffer.getWord(10), quint16(0x1234));
-    QCOMPARE(changed.size(), 2);
-    QCOMPARE(changed.at(0).at(1).toInt(), 10);
-    QCOMPARE(changed.at(1).at(1).toInt(), 11);
-    QCOMPARE(changed.at(0).at(0).toInt(), 0);
-}
-
-void TestDmx::addressesOutsideTheBufferTouchNothing_data()
-{
-    QTest::addColumn<int>("operation"); // 0 setByte, 1 setWord
+    QTest::addColumn<bool>("word");
     QTest::addColumn<int>("address");
     QTest::addColumn<QList<int>>("announced");
-    QTest::newRow("byte at 0")       << 0 << 0 << QList<int>{};
-    QTest::newRow("byte at 513")     << 0 << 513 << QList<int>{};
-    QTest::newRow("byte at 65535")   << 0 << 65535 << QList<int>{};
-    QTest::newRow("word at 512")     << 1 << 512 << QList<int>{512};
-    QTest::newRow("word at 0")       << 1 << 0 << QList<int>{1};
-    QTest::newRow("word at 65535")   << 1 << 65535 << QList<int>{};
+    QTest::addColumn<QList<int>>("stored"); // at the announced addresses
+    //                                      word    address  announced           stored
+    QTest::newRow("word at 10, high first") << true  << 10    << QList<int>{10, 11} << QList<int>{0xAB, 0xCD};
+    QTest::newRow("word at 512")            << true  << 512   << QList<int>{512}    << QList<int>{0xAB};
+    QTest::newRow("word at 0")              << true  << 0     << QList<int>{1}      << QList<int>{0xCD};
+    QTest::newRow("word at 65535")          << true  << 65535 << QList<int>{}       << QList<int>{};
+    QTest::newRow("byte at 0")              << false << 0     << QList<int>{}       << QList<int>{};
+    QTest::newRow("byte at 513")            << false << 513   << QList<int>{}       << QList<int>{};
+    QTest::newRow("byte at 65535")          << false << 65535 << QList<int>{}       << QList<int>{};
 }
 
-void TestDmx::addressesOutsideTheBufferTouchNothing()
+void TestDmx::bufferWrites()
 {
-    QFETCH(int, operation);
+    QFETCH(bool, word);
     QFETCH(int, address);
     QFETCH(QList<int>, announced);
+    QFETCH(QList<int>, stored);
     DMXSetpoint buffer(0);
     QSignalSpy changed(&buffer, &DMXSetpoint::byteChanged);
-    if (operation == 0)
-        buffer.setByte(quint16(address), 0xAB);
-    else
+    if (word)
         buffer.setWord(quint16(address), 0xABCD);
+    else
+        buffer.setByte(quint16(address), 0xAB);
     QList<int> addresses;
-    for (const QList<QVariant>& signal : std::as_const(changed))
+    for (const QList<QVariant>& signal : std::as_const(changed)) {
+        QCOMPARE(signal.at(0).toInt(), 0); // the universe
         addresses.append(signal.at(1).toInt());
+    }
     QCOMPARE(addresses, announced);
-    const QByteArray contents = buffer.data();
-    int nonZero = 0;
-    for (char slotValue : contents)
-        nonZero += slotValue != 0 ? 1 : 0;
-    QCOMPARE(nonZero, int(announced.size()));
-    QCOMPARE(buffer.getByte(quint16(address)), quint8(address >= 1 && address <= 512 ? buffer.slot(address - 1) : 0));
+    // Nothing but the announced slots changed.
+    QByteArray expected(DMXSetpoint::SlotCount, '\0');
+    for (int i = 0; i < announced.size(); ++i)
+        expected[announced[i] - 1] = char(stored[i]);
+    QCOMPARE(buffer.data().toHex(), expected.toHex());
+    if (address < 1 || address > 512)
+        QCOMPARE(buffer.getByte(quint16(address)), quint8(0));
 }
 
 void TestDmx::setChannelCountZeroesAndAnnounces()
@@ -168,16 +159,16 @@ void TestDmx::inputValueToByte_data()
     QTest::addColumn<double>("value");
     QTest::addColumn<int>("index");
     QTest::addColumn<int>("expected");
-    QTest::newRow("full")            << 1.0 << 7 << 255;
-    QTest::newRow("half truncates")  << 0.5 << 7 << 127;
-    QTest::newRow("zero")            << 0.0 << 7 << 0;
-    QTest::newRow("almost full")     << 0.999 << 7 << 254;
-    QTest::newRow("above full keeps the low byte") << 1.5 << 7 << 126;
-    QTest::newRow("negative keeps the low byte")   << -0.5 << 7 << 0x81;
+    QTest::newRow("full")                          << 1.0   << 7   << 255;
+    QTest::newRow("half truncates")                << 0.5   << 7   << 127;
+    QTest::newRow("zero")                          << 0.0   << 7   << 0;
+    QTest::newRow("almost full")                   << 0.999 << 7   << 254;
+    QTest::newRow("above full keeps the low byte") << 1.5   << 7   << 126;
+    QTest::newRow("negative keeps the low byte")   << -0.5  << 7   << 0x81;
     QTest::newRow("not a number is ignored")       << std::numeric_limits<double>::quiet_NaN() << 7 << 0x11;
-    QTest::newRow("index 0 is ignored")            << 1.0 << 0 << 0x11;
-    QTest::newRow("index 513 is ignored")          << 1.0 << 513 << 0x11;
-    QTest::newRow("last address")    << 1.0 << 512 << 255;
+    QTest::newRow("index 0 is ignored")            << 1.0   << 0   << 0x11;
+    QTest::newRow("index 513 is ignored")          << 1.0   << 513 << 0x11;
+    QTest::newRow("last address")                  << 1.0   << 512 << 255;
 }
 
 void TestDmx::inputValueToByte()
@@ -193,19 +184,6 @@ void TestDmx::inputValueToByte()
     input.setValue(value);
     buffer.inputValueChanged(&input);
     QCOMPARE(int(buffer.getByte(quint16(checked))), expected);
-}
-
-void TestDmx::onlyUniverseZeroHasABuffer()
-{
-    DMXNetwork network;
-    QCOMPARE(network.setpointCount(), 1);
-    QVERIFY(network.getSetpoint(0));
-    QCOMPARE(network.getSetpoint(), network.getSetpoint(0));
-    QVERIFY(!network.getSetpoint(1));
-    QVERIFY(!network.getSetpoint(7));
-    QVERIFY(!network.getSetpoint(65535));
-    QCOMPARE(network.getSetpoint()->thread(), network.outputThread());
-    QVERIFY(network.outputThread()->isRunning());
 }
 
 void TestDmx::networkParameters_data()
@@ -247,35 +225,19 @@ void TestDmx::networkParameters()
         QCOMPARE(int(value), readBack);
 }
 
-void TestDmx::parametersAndInputsAreCreatedByInit()
+void TestDmx::initCreatesParametersAndInputs()
 {
     std::unique_ptr<DMXNetwork> network = initializedNetwork();
     QVERIFY(network);
-    const struct {
-        uint number;
-        const char* name;
-        int min;
-        int max;
-    } expected[] = {
-        {11002, "Chorus Setpoint output", -1, -1}, {11003, "Chorus cluster mode index", 0, 7},
-        {11004, "Chorus setpoint type", 0, 7},     {11005, "DMX Update Enabled", -1, -1},
-        {11006, "DMX Update Rate", -1, -1},
-    };
-    for (const auto& row : expected) {
-        general::Parameter* param = network->findParameter(row.number);
-        QVERIFY(param);
-        QCOMPARE(param->name(), QString::fromLatin1(row.name));
-        QCOMPARE(param->minimum(), row.min);
-        QCOMPARE(param->maximum(), row.max);
-        QVERIFY(!param->autoUpdateCheckable());
-    }
+    for (uint number = 11002; number <= 11006; ++number)
+        QVERIFY2(network->findParameter(number), qPrintable(QString::number(number)));
     QVERIFY(!network->findParameter(11001));
+    QCOMPARE(network->findParameter(11003)->maximum(), 7);
     QCOMPARE(network->findParameter(11005)->value(), 0);
     QCOMPARE(network->findParameter(11006)->value(), 50);
 
     auto* input = qobject_cast<general::Input*>(network->ioManager()->child(511));
     QVERIFY(input);
-    QCOMPARE(input->name(), QStringLiteral("DMX Address 512"));
     QCOMPARE(input->index(), 512);
     input->setValue(0.5);
     QTRY_COMPARE_WITH_TIMEOUT(int(network->getSetpoint()->getByte(512)), 127, WaitMs);
@@ -286,7 +248,7 @@ void TestDmx::chainLayouts_data()
     QTest::addColumn<dmx::DMXDaisyChainMode>("mode");
     QTest::addColumn<int>("resolution");
     QTest::addColumn<QList<int>>("layout");
-    //                                mode                        resolution                   start-end of three devices
+    //                                mode                        resolution                         start-end of three devices
     QTest::newRow("auto")          << dmx::DaisyChainAuto       << int(DMXDevice::Resolution8Bits)  << QList<int>{10, 12, 13, 15, 16, 18};
     QTest::newRow("forwarding")    << dmx::DaisyChainForwarding << int(DMXDevice::Resolution8Bits)  << QList<int>{10, 12, 19, 21, 28, 30};
     QTest::newRow("manual")        << dmx::DaisyChainManual     << int(DMXDevice::Resolution8Bits)  << QList<int>{10, 12, 19, 21, 28, 30};
@@ -301,24 +263,18 @@ void TestDmx::chainLayouts()
     QFETCH(QList<int>, layout);
     std::unique_ptr<DMXNetwork> network = initializedNetwork();
     QVERIFY(network);
-    DMXDevice* first =
-        network->createDeviceString(3, 0, 10, 3, DMXDevice::DMXNetworkResolution(resolution), mode);
+    DMXDevice* first = network->createDeviceString(3, 0, 10, 3, DMXDevice::DMXNetworkResolution(resolution), mode);
     QVERIFY(first);
     const QList<DMXDevice*> chain = chainFrom(first);
     QCOMPARE(chain.size(), 3);
     drainQueue(network.get());
     QCOMPARE(ranges(chain), layout);
-    for (DMXDevice* device : chain) {
-        QCOMPARE(device->name(), QStringLiteral("DMX Device"));
-        QCOMPARE(device->dmxChannelCount(), 3u);
-        QCOMPARE(device->channelCount(), 3);
-    }
+    QCOMPARE(chain.last()->channelCount(), 3);
     QCOMPARE(network->deviceCount(), 3);
     QCOMPARE(first->daisyChildCount(), 2);
 
     // Appending a string behind the last device continues the chain.
-    DMXDevice* appended = network->appendDeviceString(chain.last(), 1, 0, 40, 2, DMXDevice::Resolution8Bits,
-                                                      dmx::DaisyChainAuto);
+    DMXDevice* appended = network->appendDeviceString(chain.last(), 1, 0, 40, 2, DMXDevice::Resolution8Bits, dmx::DaisyChainAuto);
     QCOMPARE(appended->inputDevice(), chain.last());
     QCOMPARE(first->daisyChildCount(), 3);
     QVERIFY(!network->createDeviceString(0, 0, 1, 1, DMXDevice::Resolution8Bits, dmx::DaisyChainAuto));
@@ -332,8 +288,7 @@ void TestDmx::movingTheHeadOfAnAutoChainMovesEveryDevice()
     for (int i = 0; i < 3; ++i)
         chain.append(network->createDeviceString(1, 0, 1, 3, DMXDevice::Resolution8Bits, dmx::DaisyChainAuto));
 
-    // Observers connected before the chain is linked see the announcements
-    // in chain order.
+    // Observers connected before the chain is linked see the announcements in chain order.
     QMutex mutex;
     QList<QPair<int, int>> announced; // device index, start address
     for (int i = 0; i < chain.size(); ++i) {
@@ -385,17 +340,13 @@ void TestDmx::sixteenBitChannelWritesHighByteFirst()
     std::unique_ptr<DMXNetwork> network = initializedNetwork();
     QVERIFY(network);
     DMXDevice* device = network->createDeviceString(1, 0, 1, 4, DMXDevice::Resolution16Bits, dmx::DaisyChainAuto);
-    QCOMPARE(device->startAddress(), quint16(1));
     QCOMPARE(device->endAddress(), quint16(8));
     QCOMPARE(device->channelStartAddress(2), quint16(5));
     QCOMPARE(device->channelEndAddress(2), quint16(6));
     auto* channel = qobject_cast<dmx::DMXChannel*>(device->channel(2));
     QVERIFY(channel);
     drainQueue(channel);
-    // Named when created, before the string's devices were made 16-bit.
-    QCOMPARE(channel->name(), QStringLiteral("DMX addr 3"));
     QCOMPARE(channel->maximum(), 65535);
-    QCOMPARE(channel->valueText(), QString());
 
     channel->setLevel(0x1234);
     DMXSetpoint* buffer = network->getSetpoint();
@@ -418,13 +369,13 @@ void TestDmx::channelReactsOnlyToItsAddresses_data()
     QTest::addColumn<int>("resolution");
     QTest::addColumn<int>("address");
     QTest::addColumn<bool>("reacts");
-    QTest::newRow("8 bits, its address")  << int(DMXDevice::Resolution8Bits)  << 5 << true;
-    QTest::newRow("8 bits, below")        << int(DMXDevice::Resolution8Bits)  << 4 << false;
-    QTest::newRow("8 bits, above")        << int(DMXDevice::Resolution8Bits)  << 6 << false;
-    QTest::newRow("16 bits, high byte")   << int(DMXDevice::Resolution16Bits) << 5 << true;
-    QTest::newRow("16 bits, low byte")    << int(DMXDevice::Resolution16Bits) << 6 << true;
-    QTest::newRow("16 bits, below")       << int(DMXDevice::Resolution16Bits) << 4 << false;
-    QTest::newRow("16 bits, above")       << int(DMXDevice::Resolution16Bits) << 7 << false;
+    QTest::newRow("8 bits, its address") << int(DMXDevice::Resolution8Bits)  << 5 << true;
+    QTest::newRow("8 bits, below")       << int(DMXDevice::Resolution8Bits)  << 4 << false;
+    QTest::newRow("8 bits, above")       << int(DMXDevice::Resolution8Bits)  << 6 << false;
+    QTest::newRow("16 bits, high byte")  << int(DMXDevice::Resolution16Bits) << 5 << true;
+    QTest::newRow("16 bits, low byte")   << int(DMXDevice::Resolution16Bits) << 6 << true;
+    QTest::newRow("16 bits, below")      << int(DMXDevice::Resolution16Bits) << 4 << false;
+    QTest::newRow("16 bits, above")      << int(DMXDevice::Resolution16Bits) << 7 << false;
 }
 
 void TestDmx::channelReactsOnlyToItsAddresses()
@@ -434,8 +385,7 @@ void TestDmx::channelReactsOnlyToItsAddresses()
     QFETCH(bool, reacts);
     std::unique_ptr<DMXNetwork> network = initializedNetwork();
     QVERIFY(network);
-    DMXDevice* device = network->createDeviceString(1, 0, 5, 1, DMXDevice::DMXNetworkResolution(resolution),
-                                                    dmx::DaisyChainAuto);
+    DMXDevice* device = network->createDeviceString(1, 0, 5, 1, DMXDevice::DMXNetworkResolution(resolution), dmx::DaisyChainAuto);
     dmx::DMXChannel* channel = qobject_cast<dmx::DMXChannel*>(device->channel(0));
     drainQueue(channel);
     QSignalSpy changed(channel, &general::Channel::channelChanged);
@@ -465,10 +415,17 @@ void TestDmx::channelCountZeroDeletesTheChannels()
     QCOMPARE(device->channelCount(), 255);
 }
 
-void TestDmx::deviceInAUniverseWithoutBuffer()
+void TestDmx::onlyUniverseZeroHasABuffer()
 {
     std::unique_ptr<DMXNetwork> network = initializedNetwork();
     QVERIFY(network);
+    QCOMPARE(network->setpointCount(), 1);
+    QCOMPARE(network->getSetpoint(), network->getSetpoint(0));
+    QVERIFY(!network->getSetpoint(1));
+    QVERIFY(!network->getSetpoint(65535));
+    QCOMPARE(network->getSetpoint()->thread(), network->outputThread());
+
+    // A device in universe 3 neither reads nor writes universe 0's buffer.
     DMXDevice* device = network->createDeviceString(1, 3, 1, 2, DMXDevice::Resolution8Bits, dmx::DaisyChainAuto);
     QCOMPARE(device->universe(), quint8(3));
     general::Channel* channel = device->channel(0);
