@@ -3,14 +3,15 @@
 // Expected frames, checksums and discovery encodings are computed here from
 // the frame layouts and ANSI E1.20, independently of the sim's own helpers.
 
+#include "tests/support/testhelpers.h"
+
 #include "sim/simdmxline.h"
 #include "sim/simdongle.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
-#include <QSemaphore>
-#include <QJsonArray>
 #include <QJsonDocument>
+#include <QSemaphore>
 #include <QThread>
 #include <QtTest>
 
@@ -22,35 +23,38 @@ using halvorn::sim::SimAnswer;
 using halvorn::sim::SimDmxLine;
 using halvorn::sim::SimDongle;
 using halvorn::sim::SimDriver;
+using halvorn::test::hex;
 
 namespace {
 
 constexpr quint64 BroadcastUid = 0xFFFFFFFFFFFFull;
 constexpr quint64 ControllerUid = 0x7A7000000001ull;
 constexpr quint8 DiscoveryCommand = 0x10;
-constexpr quint8 SetCommand = 0x30;
 constexpr quint8 GetCommand = 0x20;
+constexpr quint8 SetCommand = 0x30;
+constexpr int Answered = SimAnswer::Answered;
+constexpr int ReceptionError = SimAnswer::ReceptionError;
+constexpr int NoAnswer = SimAnswer::NoAnswer;
 
-QByteArray hex(const char* text)
-{
-    return QByteArray::fromHex(QByteArray(text).replace(' ', ""));
-}
-
-// A Chorus frame from its first eight bytes, with the sum of them appended.
 QByteArray chorus(const char* firstEight)
 {
-    QByteArray frame = hex(firstEight);
-    quint8 sum = 0;
-    for (char c : frame)
-        sum = quint8(sum + quint8(c));
-    frame.append(char(sum));
-    return frame;
+    return halvorn::test::checksummed(firstEight);
+}
+
+int statusOf(SimDmxLine& line, const QByteArray& frame)
+{
+    return line.handleFrame(frame).status;
 }
 
 void appendUid(QByteArray& bytes, quint64 uid)
 {
     for (int shift = 40; shift >= 0; shift -= 8)
         bytes.append(char((uid >> shift) & 0xFF));
+}
+
+void append16(QByteArray& bytes, quint16 value)
+{
+    bytes.append(char(value >> 8)).append(char(value & 0xFF));
 }
 
 quint16 sum16(const QByteArray& bytes)
@@ -65,25 +69,16 @@ quint16 sum16(const QByteArray& bytes)
 QByteArray rdm(quint64 destination, quint8 commandClass, quint16 pid, const QByteArray& data = {},
                quint8 transaction = 1, quint16 subDevice = 0)
 {
-    QByteArray p;
-    p.append(char(0xCC));
-    p.append(char(0x01));
+    QByteArray p = hex("CC 01");
     p.append(char(24 + data.size()));
     appendUid(p, destination);
     appendUid(p, ControllerUid);
-    p.append(char(transaction));
-    p.append(char(1)); // port ID
-    p.append(char(0)); // message count
-    p.append(char(subDevice >> 8));
-    p.append(char(subDevice & 0xFF));
+    p.append(char(transaction)).append(char(1)).append(char(0)); // transaction, port ID, message count
+    append16(p, subDevice);
     p.append(char(commandClass));
-    p.append(char(pid >> 8));
-    p.append(char(pid & 0xFF));
-    p.append(char(data.size()));
-    p.append(data);
-    const quint16 sum = sum16(p);
-    p.append(char(sum >> 8));
-    p.append(char(sum & 0xFF));
+    append16(p, pid);
+    p.append(char(data.size())).append(data);
+    append16(p, sum16(p));
     return p;
 }
 
@@ -118,11 +113,9 @@ std::optional<quint64> decodeDiscovery(const QByteArray& answer)
     if (encoded.size() != 16)
         return std::nullopt;
     quint64 uid = 0;
-    quint16 sum = 0;
-    for (int k = 0; k < 12; ++k)
-        sum = quint16(sum + quint8(encoded[k]));
     for (int k = 0; k < 6; ++k)
         uid = (uid << 8) | (quint8(encoded[2 * k]) & quint8(encoded[2 * k + 1]));
+    const quint16 sum = sum16(encoded.left(12));
     const quint8 expected[4] = {quint8((sum >> 8) | 0xAA), quint8((sum >> 8) | 0x55),
                                 quint8((sum & 0xFF) | 0xAA), quint8((sum & 0xFF) | 0x55)};
     for (int k = 0; k < 4; ++k) {
@@ -130,6 +123,11 @@ std::optional<quint64> decodeDiscovery(const QByteArray& answer)
             return std::nullopt;
     }
     return uid;
+}
+
+std::optional<quint64> discovered(SimDmxLine& line, quint64 lower = 0, quint64 upper = BroadcastUid - 1)
+{
+    return decodeDiscovery(line.handleFrame(branch(lower, upper)).data);
 }
 
 // The fields of an RDM response the tests look at; nothing for a response
@@ -161,15 +159,8 @@ std::optional<RdmResponse> parseResponse(const QByteArray& bytes)
         return std::nullopt;
     if (sum16(bytes.left(length)) != quint16((quint8(bytes[length]) << 8) | quint8(bytes[length + 1])))
         return std::nullopt;
-    RdmResponse r;
-    r.destination = uidAt(bytes, 3);
-    r.source = uidAt(bytes, 9);
-    r.transaction = quint8(bytes[15]);
-    r.responseType = quint8(bytes[16]);
-    r.commandClass = quint8(bytes[20]);
-    r.pid = quint16((quint8(bytes[21]) << 8) | quint8(bytes[22]));
-    r.data = bytes.mid(24, quint8(bytes[23]));
-    return r;
+    return RdmResponse{uidAt(bytes, 3), uidAt(bytes, 9), quint8(bytes[15]), quint8(bytes[16]), quint8(bytes[20]),
+                       quint16((quint8(bytes[21]) << 8) | quint8(bytes[22])), bytes.mid(24, quint8(bytes[23]))};
 }
 
 // A small, fully known table, so that expectations do not lean on the default one.
@@ -186,6 +177,12 @@ SimDriver tableDriver(quint32 guid, quint64 uid, quint16 lid)
     return driver;
 }
 
+SimDriver behaving(SimDriver driver, SimDriver::Behaviour behaviour)
+{
+    driver.setBehaviour(behaviour);
+    return driver;
+}
+
 // Full E1.20 discovery from the controller's side: un-mute all, then split
 // ranges until each answers with one decodable UID, muting every UID found.
 QList<quint64> discoverAll(SimDmxLine& line)
@@ -196,10 +193,9 @@ QList<quint64> discoverAll(SimDmxLine& line)
     std::function<void(quint64, quint64)> search = [&](quint64 lower, quint64 upper) {
         while (--budget > 0) {
             const SimAnswer answer = line.handleFrame(branch(lower, upper));
-            if (answer.status == SimAnswer::NoAnswer)
+            if (answer.status == NoAnswer)
                 return;
-            const auto uid = answer.status == SimAnswer::Answered ? decodeDiscovery(answer.data)
-                                                                  : std::nullopt;
+            const auto uid = answer.status == Answered ? decodeDiscovery(answer.data) : std::nullopt;
             if (uid) {
                 // A UID seen again lost its mute: mute it once more.
                 if (!found.contains(*uid))
@@ -219,6 +215,11 @@ QList<quint64> discoverAll(SimDmxLine& line)
     return found;
 }
 
+void addChorusRow(const char* name, const char* command, int status, const char* answer, int parameter9 = 1023)
+{
+    QTest::newRow(name) << chorus(command) << status << (answer ? chorus(answer) : QByteArray()) << parameter9;
+}
+
 } // namespace
 
 class TestSimDmxLine : public QObject
@@ -226,825 +227,663 @@ class TestSimDmxLine : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void chorusCommandsAnswerByteForByte_data();
-    void chorusCommandsAnswerByteForByte();
-    void writesChangeTheDriver();
-    void writingTheLidMovesTheDriver();
-    void skipAddressingReachesTheChain_data();
-    void skipAddressingReachesTheChain();
-    void broadcastWritesReachTheChainHeadsUnanswered();
-    void broadcastReadAnsweredOnlyByALoneDriver();
-    void collidingAnswersAreReceptionErrors();
-    void garbledCollisionsComeBackAsAnswers();
-
-    void discoveryAnswerFollowsE120_data();
-    void discoveryAnswerFollowsE120();
-    void uniqueBranchAnswersOnlyInsideTheRange_data();
-    void uniqueBranchAnswersOnlyInsideTheRange();
-    void muteAndUnMuteFollowE120();
-    void discoveryFindsEveryDriver();
-    void malformedRdmRequestsAreIgnored_data();
-    void malformedRdmRequestsAreIgnored();
-    void driverParameterPid_data();
-    void driverParameterPid();
-    void lidWrittenOverRdmAddressesChorus();
-
-    void nonMutingResponderKeepsAnswering();
-    void garbageResponderNeverDecodes();
-    void flakeyMutingResponderLosesFirstMute();
-    void silentResponderStillListens();
-
-    void driversRecordTheirLevels_data();
-    void driversRecordTheirLevels();
-    void firmwareDeliversBlocksAndFrames();
-
-    void installationRoundTrip();
-    void installationErrorsLeaveLineUnchanged_data();
-    void installationErrorsLeaveLineUnchanged();
-    void installationReadsNumbersAsWritten_data();
-    void installationReadsNumbersAsWritten();
-    void randomPopulationIsReproducible();
-
-    void concurrentTrafficAndChanges();
-};
-
-void TestSimDmxLine::chorusCommandsAnswerByteForByte_data()
-{
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("answer");
-
-    // Driver: GUID 12345678, LID 0x0102, parameters 2, 9, 57, 74, 161.
-    auto row = [](const char* name, const char* command, int status, const char* answer) {
-        QTest::newRow(name) << chorus(command) << status
-                            << (answer ? chorus(answer) : QByteArray());
-    };
-    //   name                          command                    status  answer
-    row("read guid",                  "D0 08 02 01 00 00 00 00", 0, "D0 88 02 01 12 34 56 78");
-    row("read parameter 9",           "D0 0D 02 01 09 00 00 00", 0, "D0 8D 02 01 09 00 FF 03");
-    row("read parameter 161",         "D0 0D 02 01 A1 00 00 00", 0, "D0 8D 02 01 A1 00 02 01");
-    row("probe parameter 0",          "D0 0D 02 01 00 00 00 00", 0, "D0 8D 02 01 00 00 05 00");
-    row("read unknown 14",            "D0 0D 02 01 0E 00 00 00", 0, "D0 CD 02 01 0E 00 01 00");
-    row("read beyond table 300",      "D0 0D 02 01 2C 01 00 00", 0, "D0 CD 02 01 2C 01 01 00");
-    row("write parameter 9",          "D0 0E 02 01 09 00 00 02", 0, "D0 8E 02 01 09 00 00 02");
-    row("write flag keeps its bit",   "D0 0E 02 01 39 00 FF FF", 0, "D0 8E 02 01 39 00 20 00");
-    row("write read-only 74",         "D0 0E 02 01 4A 00 01 00", 0, "D0 CE 02 01 4A 00 02 00");
-    row("write 9 above maximum",      "D0 0E 02 01 09 00 00 04", 0, "D0 CE 02 01 09 00 03 00");
-    row("write start address 0",      "D0 0E 02 01 02 00 00 00", 0, "D0 CE 02 01 02 00 03 00");
-    row("write unknown 14",           "D0 0E 02 01 0E 00 01 00", 0, "D0 CE 02 01 0E 00 01 00");
-    row("find next after 0",          "D0 1D 02 01 00 00 00 00", 0, "D0 9D 02 01 02 00 00 06");
-    row("find next after 9",          "D0 1D 02 01 09 00 00 00", 0, "D0 9D 02 01 39 00 05 40");
-    row("find next after 57",         "D0 1D 02 01 39 00 00 00", 0, "D0 9D 02 01 4A 00 FF 80");
-    row("find next after last",       "D0 1D 02 01 A1 00 00 00", 0, "D0 9D 02 01 00 00 00 00");
-    row("find next beyond 255",       "D0 1D 02 01 00 01 00 00", 0, "D0 9D 02 01 00 00 00 00");
-    row("no operation echoes",        "D0 0F 02 01 AB CD EF 01", 0, "D0 8F 02 01 AB CD EF 01");
-    row("unsupported command",        "D0 09 02 01 00 00 00 00", 0, "D0 8F 02 01 09 00 00 00");
-    row("other address",              "D0 0D 03 01 09 00 00 00", 5, nullptr);
-    row("address bytes swapped",      "D0 0D 01 02 09 00 00 00", 5, nullptr);
-    row("a reply is no command",      "D0 8D 02 01 09 00 00 00", 5, nullptr);
-    row("code without command bit",   "D0 05 02 01 09 00 00 00", 5, nullptr);
-
-    QByteArray badSum = chorus("D0 0D 02 01 09 00 00 00");
-    badSum[8] = char(badSum[8] + 1);
-    QTest::newRow("bad checksum") << badSum << 5 << QByteArray();
-    QTest::newRow("eight bytes") << chorus("D0 0D 02 01 09 00 00 00").left(8) << 5 << QByteArray();
-    QTest::newRow("ten bytes") << chorus("D0 0D 02 01 09 00 00 00") + hex("00") << 5 << QByteArray();
-    QTest::newRow("empty frame") << QByteArray() << 5 << QByteArray();
-}
-
-void TestSimDmxLine::chorusCommandsAnswerByteForByte()
-{
-    QFETCH(QByteArray, command);
-    QFETCH(int, status);
-    QFETCH(QByteArray, answer);
-
-    SimDmxLine line;
-    line.addDriver(tableDriver(0x12345678, 0x485600000001ull, 0x0102));
-    const SimAnswer result = line.handleFrame(command);
-    QCOMPARE(int(result.status), status);
-    QCOMPARE(result.data.toHex(' '), answer.toHex(' '));
-}
-
-void TestSimDmxLine::writesChangeTheDriver()
-{
-    SimDmxLine line;
-    line.addDriver(tableDriver(1, 1, 0x0102));
-    QCOMPARE(int(line.handleFrame(chorus("D0 0E 02 01 09 00 34 02")).status), 0);
-    QCOMPARE(line.driver(0)->parameterValue(9), quint16(0x0234));
-    QCOMPARE(line.handleFrame(chorus("D0 0D 02 01 09 00 00 00")).data,
-             chorus("D0 8D 02 01 09 00 34 02"));
-
-    // Refused writes leave the value alone.
-    line.handleFrame(chorus("D0 0E 02 01 09 00 00 04"));
-    line.handleFrame(chorus("D0 0E 02 01 4A 00 07 00"));
-    QCOMPARE(line.driver(0)->parameterValue(9), quint16(0x0234));
-    QCOMPARE(line.driver(0)->parameterValue(74), quint16(0));
-}
-
-void TestSimDmxLine::writingTheLidMovesTheDriver()
-{
-    SimDmxLine line;
-    line.addDriver(tableDriver(0xCAFE, 1, 0x0102));
-    const SimAnswer write = line.handleFrame(chorus("D0 0E 02 01 A1 00 04 03"));
-    QCOMPARE(write.data, chorus("D0 8E 02 01 A1 00 04 03"));
-    QCOMPARE(line.driver(0)->lid(), quint16(0x0304));
-
-    QCOMPARE(int(line.handleFrame(chorus("D0 08 02 01 00 00 00 00")).status), 5);
-    QCOMPARE(line.handleFrame(chorus("D0 08 04 03 00 00 00 00")).data,
-             chorus("D0 88 04 03 00 00 CA FE"));
-}
-
-void TestSimDmxLine::skipAddressingReachesTheChain_data()
-{
-    QTest::addColumn<QByteArray>("command");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<QByteArray>("answer");
-
-    // Head LID 0x0107 with cells 1 (GUID A1) and 2 (GUID A2) behind it;
-    // another head LID 0x0207 whose chain is empty.
-    auto row = [](const char* name, const char* command, int status, const char* answer) {
-        QTest::newRow(name) << chorus(command) << status
-                            << (answer ? chorus(answer) : QByteArray());
-    };
-    row("head direct",             "D0 08 07 01 00 00 00 00", 0, "D0 88 07 01 00 00 00 A0");
-    row("skip 1 guid",             "D0 80 01 07 00 00 00 00", 0, "D0 88 01 07 00 00 00 A1");
-    row("skip 2 guid",             "D0 80 02 07 00 00 00 00", 0, "D0 88 02 07 00 00 00 A2");
-    row("skip 3 beyond the chain", "D0 80 03 07 00 00 00 00", 5, nullptr);
-    row("skip 2 read",             "D0 85 02 07 A1 00 00 00", 0, "D0 8D 02 07 A1 00 22 00");
-    row("skip 1 write",            "D0 86 01 07 09 00 10 00", 0, "D0 8E 01 07 09 00 10 00");
-    row("skip 1 write read-only",  "D0 86 01 07 4A 00 10 00", 0, "D0 CE 01 07 4A 00 02 00");
-    row("skip 2 find next",        "D0 95 02 07 39 00 00 00", 0, "D0 9D 02 07 4A 00 FF 80");
-    row("skip 1 unknown read",     "D0 85 01 07 0E 00 00 00", 0, "D0 CD 01 07 0E 00 01 00");
-    // Both heads have the address byte 07: at skip 0 they answer at once.
-    row("skip 0 is the heads",     "D0 80 00 07 00 00 00 00", 3, nullptr);
-    row("skip other address",      "D0 80 01 08 00 00 00 00", 5, nullptr);
-    row("cell LID not direct",     "D0 08 22 00 00 00 00 00", 5, nullptr);
-}
-
-void TestSimDmxLine::skipAddressingReachesTheChain()
-{
-    QFETCH(QByteArray, command);
-    QFETCH(int, status);
-    QFETCH(QByteArray, answer);
-
-    SimDmxLine line;
-    const int chain = line.addDriver(tableDriver(0xA0, 0x10, 0x0107));
-    QCOMPARE(line.addChainedDriver(chain, tableDriver(0xA1, 0x11, 0x0021)), 1);
-    QCOMPARE(line.addChainedDriver(chain, tableDriver(0xA2, 0x12, 0x0022)), 2);
-    line.addDriver(tableDriver(0xB0, 0x20, 0x0207));
-
-    const SimAnswer result = line.handleFrame(command);
-    QCOMPARE(int(result.status), status);
-    if (status == SimAnswer::ReceptionError)
-        QVERIFY(!result.data.isEmpty());
-    else
-        QCOMPARE(result.data.toHex(' '), answer.toHex(' '));
-    // Cell counts follow the chain.
-    QCOMPARE(line.driver(chain, 0)->parameterValue(74), quint16(2));
-    QCOMPARE(line.driver(chain, 1)->parameterValue(74), quint16(1));
-    QCOMPARE(line.driver(chain, 2)->parameterValue(74), quint16(0));
-}
-
-void TestSimDmxLine::broadcastWritesReachTheChainHeadsUnanswered()
-{
-    SimDmxLine line;
-    const int chain = line.addDriver(tableDriver(1, 1, 5));
-    line.addChainedDriver(chain, tableDriver(2, 2, 0));
-    const int second = line.addDriver(tableDriver(3, 3, 6));
-
-    const SimAnswer write = line.handleFrame(chorus("D0 0E 00 00 09 00 64 00"));
-    QCOMPARE(int(write.status), int(SimAnswer::NoAnswer));
-    QVERIFY(write.data.isEmpty());
-    QCOMPARE(line.driver(chain, 0)->parameterValue(9), quint16(100));
-    QCOMPARE(line.driver(second, 0)->parameterValue(9), quint16(100));
-    // The driver behind a head is reached by skip addressing only.
-    QVERIFY(line.driver(chain, 1)->parameterValue(9) != quint16(100));
-
-    // A refused broadcast write stays unanswered too.
-    QCOMPARE(int(line.handleFrame(chorus("D0 0E 00 00 4A 00 01 00")).status), int(SimAnswer::NoAnswer));
-}
-
-void TestSimDmxLine::broadcastReadAnsweredOnlyByALoneDriver()
-{
-    SimDmxLine line;
-    line.addDriver(tableDriver(0x11, 1, 0x0005));
-    QCOMPARE(line.handleFrame(chorus("D0 0D 00 00 09 00 00 00")).data,
-             chorus("D0 8D 05 00 09 00 FF 03"));
-    QCOMPARE(line.handleFrame(chorus("D0 1D 00 00 00 00 00 00")).data,
-             chorus("D0 9D 05 00 02 00 00 06"));
-
-    line.addDriver(tableDriver(0x22, 2, 0x0006));
-    const SimAnswer both = line.handleFrame(chorus("D0 0D 00 00 09 00 00 00"));
-    QCOMPARE(int(both.status), int(SimAnswer::ReceptionError));
-    QVERIFY(!both.data.isEmpty()); // the tool tells a collision from silence by the bytes
-}
-
-void TestSimDmxLine::collidingAnswersAreReceptionErrors()
-{
-    SimDmxLine line;
-    line.addDriver(tableDriver(0x0F0F0F0F, 1, 9));
-    line.addDriver(tableDriver(0x3C3C3C3C, 2, 9));
-    const SimAnswer answer = line.handleFrame(chorus("D0 08 09 00 00 00 00 00"));
-    QCOMPARE(int(answer.status), int(SimAnswer::ReceptionError));
-    // What the wire leaves of two frames sent at once.
-    const QByteArray a = chorus("D0 88 09 00 0F 0F 0F 0F");
-    const QByteArray b = chorus("D0 88 09 00 3C 3C 3C 3C");
-    QByteArray both(9, '\0');
-    for (int i = 0; i < 9; ++i)
-        both[i] = char(a[i] & b[i]);
-    QCOMPARE(answer.data.toHex(' '), both.toHex(' '));
-}
-
-void TestSimDmxLine::garbledCollisionsComeBackAsAnswers()
-{
-    SimDmxLine line;
-    line.setCollisionMode(SimDmxLine::CollisionMode::Garbled);
-    line.addDriver(SimDriver::halvorn(1, 0x123456789ABCull));
-    line.addDriver(SimDriver::halvorn(2, 0x123456789ABDull));
-    const SimAnswer answer = line.handleFrame(branch(0, BroadcastUid - 1));
-    QCOMPARE(int(answer.status), int(SimAnswer::Answered));
-
-    QByteArray expected(24, char(0xFF));
-    for (const SimDriver& driver : line.drivers()) {
-        SimDmxLine alone;
-        alone.addDriver(driver);
-        const QByteArray single = alone.handleFrame(branch(0, BroadcastUid - 1)).data;
-        QCOMPARE(single.size(), 24);
-        for (int i = 0; i < 24; ++i)
-            expected[i] = char(expected[i] & single[i]);
-    }
-    QCOMPARE(answer.data.toHex(' '), expected.toHex(' '));
-}
-
-void TestSimDmxLine::discoveryAnswerFollowsE120_data()
-{
-    QTest::addColumn<quint64>("uid");
-    QTest::newRow("12:34:56:78:9a:bc") << quint64(0x123456789ABCull);
-    QTest::newRow("all zero") << quint64(0);
-    QTest::newRow("highest device") << quint64(0xFFFFFFFFFFFEull);
-    QTest::newRow("halvorn 1") << quint64(0x485600000001ull);
-    QTest::newRow("alternating bits") << quint64(0xAA55AA55AA55ull);
-}
-
-void TestSimDmxLine::discoveryAnswerFollowsE120()
-{
-    QFETCH(quint64, uid);
-    SimDmxLine line;
-    line.addDriver(SimDriver::halvorn(7, uid));
-    const SimAnswer answer = line.handleFrame(branch(0, BroadcastUid - 1));
-    QCOMPARE(int(answer.status), int(SimAnswer::Answered));
-
-    // Seven preamble bytes, separator, twelve UID bytes, four checksum bytes.
-    QCOMPARE(answer.data.size(), 24);
-    QCOMPARE(answer.data.left(8), hex("FE FE FE FE FE FE FE AA"));
-    for (int k = 0; k < 6; ++k) {
-        const quint8 b = quint8(uid >> (40 - 8 * k));
-        QCOMPARE(quint8(answer.data[8 + 2 * k]), quint8(b | 0xAA));
-        QCOMPARE(quint8(answer.data[9 + 2 * k]), quint8(b | 0x55));
-    }
-    QCOMPARE(decodeDiscovery(answer.data), std::optional<quint64>(uid));
-
-    // Any single flipped bit in the checksum part breaks the decode.
-    for (int i = 20; i < 24; ++i) {
-        QByteArray damaged = answer.data;
-        damaged[i] = char(damaged[i] ^ 0x01);
-        QVERIFY2(!decodeDiscovery(damaged), qPrintable(QString::number(i)));
-    }
-}
-
-void TestSimDmxLine::uniqueBranchAnswersOnlyInsideTheRange_data()
-{
-    QTest::addColumn<quint64>("lower");
-    QTest::addColumn<quint64>("upper");
-    QTest::addColumn<bool>("answers");
-    const quint64 uid = 0x485600001000ull;
-    QTest::newRow("whole range") << quint64(0) << BroadcastUid << true;
-    QTest::newRow("exactly the uid") << uid << uid << true;
-    QTest::newRow("uid is the lower bound") << uid << uid + 5 << true;
-    QTest::newRow("uid is the upper bound") << uid - 5 << uid << true;
-    QTest::newRow("range below") << quint64(0) << uid - 1 << false;
-    QTest::newRow("range above") << uid + 1 << BroadcastUid << false;
-    QTest::newRow("inverted range") << uid + 1 << uid - 1 << false;
-}
-
-void TestSimDmxLine::uniqueBranchAnswersOnlyInsideTheRange()
-{
-    QFETCH(quint64, lower);
-    QFETCH(quint64, upper);
-    QFETCH(bool, answers);
-    SimDmxLine line;
-    line.addDriver(SimDriver::halvorn(1, 0x485600001000ull));
-    const SimAnswer answer = line.handleFrame(branch(lower, upper));
-    QCOMPARE(answer.status == SimAnswer::Answered, answers);
-    QCOMPARE(decodeDiscovery(answer.data).has_value(), answers);
-}
-
-void TestSimDmxLine::muteAndUnMuteFollowE120()
-{
-    const quint64 uid = 0x485600000042ull;
-    SimDmxLine line;
-    line.addDriver(SimDriver::halvorn(1, uid));
-
-    const SimAnswer muted = line.handleFrame(mute(uid, 0x37));
-    QCOMPARE(int(muted.status), int(SimAnswer::Answered));
-    const auto response = parseResponse(muted.data);
-    QVERIFY(response);
-    QCOMPARE(response->destination, ControllerUid);
-    QCOMPARE(response->source, uid);
-    QCOMPARE(response->transaction, quint8(0x37));
-    QCOMPARE(response->responseType, quint8(0x00)); // ACK
-    QCOMPARE(response->commandClass, quint8(0x11)); // DISCOVERY_COMMAND_RESPONSE
-    QCOMPARE(response->pid, quint16(0x0002));
-    QCOMPARE(response->data, hex("00 00"));         // control field
-    QVERIFY(line.driver(0)->isMuted());
-    QCOMPARE(int(line.handleFrame(branch(0, BroadcastUid - 1)).status), int(SimAnswer::NoAnswer));
-
-    // Mute to another UID does not concern it; broadcast un-mute gets no answer.
-    QCOMPARE(int(line.handleFrame(unMute(uid + 1)).status), int(SimAnswer::NoAnswer));
-    QVERIFY(line.driver(0)->isMuted());
-    QCOMPARE(int(line.handleFrame(unMute(BroadcastUid)).status), int(SimAnswer::NoAnswer));
-    QVERIFY(!line.driver(0)->isMuted());
-    QCOMPARE(int(line.handleFrame(branch(0, BroadcastUid - 1)).status), int(SimAnswer::Answered));
-
-    // Vendorcast mute: muted, unanswered.
-    QCOMPARE(int(line.handleFrame(mute(0x4856FFFFFFFFull)).status), int(SimAnswer::NoAnswer));
-    QVERIFY(line.driver(0)->isMuted());
-    const auto unmuted = parseResponse(line.handleFrame(unMute(uid)).data);
-    QVERIFY(unmuted);
-    QCOMPARE(unmuted->pid, quint16(0x0003));
-    QVERIFY(!line.driver(0)->isMuted());
-}
-
-void TestSimDmxLine::discoveryFindsEveryDriver()
-{
-    SimDmxLine line;
-    line.addRandomDrivers(12, 4711);
-    line.addRandomDrivers(12, 99, 0); // random manufacturers too
-    QList<quint64> expected;
-    for (const SimDriver& driver : line.drivers())
-        expected.append(driver.uid());
-
-    QList<quint64> found = discoverAll(line);
-    std::sort(expected.begin(), expected.end());
-    std::sort(found.begin(), found.end());
-    QCOMPARE(found, expected);
-    for (const SimDriver& driver : line.drivers())
-        QVERIFY(driver.isMuted());
-}
-
-void TestSimDmxLine::malformedRdmRequestsAreIgnored_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    const quint64 uid = 0x485600000042ull;
-    const QByteArray good = mute(uid);
-
-    QByteArray badChecksum = good;
-    badChecksum[badChecksum.size() - 1] = char(badChecksum.back() + 1);
-    QByteArray badLength = good;
-    badLength[2] = char(badLength[2] + 1);
-    QByteArray badSubStart = good;
-    badSubStart[1] = char(0x02);
-    QByteArray dataLengthLies = good;
-    dataLengthLies[23] = char(2);
-
-    QTest::newRow("checksum") << badChecksum;
-    QTest::newRow("message length") << badLength;
-    QTest::newRow("sub-start code") << badSubStart;
-    QTest::newRow("data length") << dataLengthLies;
-    QTest::newRow("truncated") << good.left(good.size() - 1);
-    QTest::newRow("trailing byte") << good + hex("00");
-    QTest::newRow("header only") << good.left(24);
-    QTest::newRow("mute with data") << rdm(uid, DiscoveryCommand, 0x0002, hex("00 00"));
-    QTest::newRow("branch with six bytes") << rdm(BroadcastUid, DiscoveryCommand, 0x0001, hex("00 00 00 00 00 00"));
-    QTest::newRow("branch as GET") << rdm(BroadcastUid, GetCommand, 0x0001, branch(0, 1).mid(24, 12));
-}
-
-void TestSimDmxLine::malformedRdmRequestsAreIgnored()
-{
-    QFETCH(QByteArray, request);
-    SimDmxLine line;
-    line.addDriver(SimDriver::halvorn(1, 0x485600000042ull));
-    const SimAnswer answer = line.handleFrame(request);
-    QCOMPARE(int(answer.status), int(SimAnswer::NoAnswer));
-    QVERIFY(!line.driver(0)->isMuted());
-}
-
-void TestSimDmxLine::driverParameterPid_data()
-{
-    QTest::addColumn<QByteArray>("request");
-    QTest::addColumn<quint8>("responseType");
-    QTest::addColumn<QByteArray>("responseData");
-    QTest::addColumn<int>("parameter9");
-
-    const quint64 uid = 0x485600000042ull;
-    auto set = [uid](const char* data) { return rdm(uid, SetCommand, 0x80D0, hex(data)); };
-    auto get = [uid](const char* data) { return rdm(uid, GetCommand, 0x80D0, hex(data)); };
-    //                                      request                     type  data           param 9
-    QTest::newRow("set 9")           << set("00 09 01 23") << quint8(0) << QByteArray() << 0x123;
-    QTest::newRow("get 9")           << get("00 09")       << quint8(0) << hex("00 09 03 FF") << 1023;
-    QTest::newRow("set out of range")<< set("00 09 04 00") << quint8(2) << hex("00 06") << 1023;
-    QTest::newRow("set read-only")   << set("00 4A 00 01") << quint8(2) << hex("00 04") << 1023;
-    QTest::newRow("set unknown 14")  << set("00 0E 00 01") << quint8(2) << hex("00 06") << 1023;
-    QTest::newRow("get unknown 14")  << get("00 0E")       << quint8(2) << hex("00 06") << 1023;
-    QTest::newRow("set short data")  << set("00 09 01")    << quint8(2) << hex("00 01") << 1023;
-    QTest::newRow("unknown pid")     << rdm(uid, GetCommand, 0x0060) << quint8(2) << hex("00 00") << 1023;
-    QTest::newRow("sub-device 1")    << rdm(uid, SetCommand, 0x80D0, hex("00 09 00 01"), 1, 1)
-                                     << quint8(2) << hex("00 09") << 1023;
-}
-
-void TestSimDmxLine::driverParameterPid()
-{
-    QFETCH(QByteArray, request);
-    QFETCH(quint8, responseType);
-    QFETCH(QByteArray, responseData);
-    QFETCH(int, parameter9);
-
-    const quint64 uid = 0x485600000042ull;
-    SimDmxLine line;
-    line.addDriver(tableDriver(1, uid, 0));
-    const SimAnswer answer = line.handleFrame(request);
-    QCOMPARE(int(answer.status), int(SimAnswer::Answered));
-    const auto response = parseResponse(answer.data);
-    QVERIFY(response);
-    QCOMPARE(response->source, uid);
-    QCOMPARE(response->destination, ControllerUid);
-    QCOMPARE(response->commandClass, quint8(quint8(request[20]) + 1));
-    QCOMPARE(response->pid, quint16((quint8(request[21]) << 8) | quint8(request[22])));
-    QCOMPARE(response->responseType, responseType);
-    QCOMPARE(response->data.toHex(' '), responseData.toHex(' '));
-    QCOMPARE(int(line.driver(0)->parameterValue(9)), parameter9);
-}
-
-void TestSimDmxLine::lidWrittenOverRdmAddressesChorus()
-{
-    const quint64 first = 0x485600000001ull;
-    SimDmxLine line;
-    line.addDriver(SimDriver::halvorn(0xAAAA0001, first));
-    line.addDriver(SimDriver::halvorn(0xAAAA0002, first + 1));
-
-    // What discovery does after muting a UID: SET 0x80D0 00 A1 00 01.
-    const SimAnswer ack = line.handleFrame(rdm(first, SetCommand, 0x80D0, hex("00 A1 00 01")));
-    QCOMPARE(int(ack.status), int(SimAnswer::Answered));
-    QCOMPARE(parseResponse(ack.data)->responseType, quint8(0));
-    QCOMPARE(line.driverByUid(first)->lid(), quint16(1));
-    QCOMPARE(line.driverByUid(first + 1)->lid(), quint16(0));
-    QCOMPARE(line.handleFrame(chorus("D0 08 01 00 00 00 00 00")).data,
-             chorus("D0 88 01 00 AA AA 00 01"));
-
-    // A broadcast SET reaches everybody and is not answered.
-    const SimAnswer broadcast = line.handleFrame(rdm(BroadcastUid, SetCommand, 0x80D0, hex("00 09 00 07")));
-    QCOMPARE(int(broadcast.status), int(SimAnswer::NoAnswer));
-    for (const SimDriver& driver : line.drivers())
-        QCOMPARE(driver.parameterValue(9), quint16(7));
-}
-
-void TestSimDmxLine::nonMutingResponderKeepsAnswering()
-{
-    const quint64 uid = 0x485600000005ull;
-    SimDriver driver = SimDriver::halvorn(1, uid);
-    driver.setBehaviour(SimDriver::Behaviour::NonMuting);
-    SimDmxLine line;
-    line.addDriver(driver);
-    for (int attempt = 0; attempt < 3; ++attempt) {
-        QCOMPARE(int(line.handleFrame(mute(uid)).status), int(SimAnswer::NoAnswer));
-        QCOMPARE(decodeDiscovery(line.handleFrame(branch(0, BroadcastUid - 1)).data),
-                 std::optional<quint64>(uid));
-    }
-}
-
-void TestSimDmxLine::garbageResponderNeverDecodes()
-{
-    const quint64 uid = 0x485600000006ull;
-    SimDriver driver = SimDriver::halvorn(1, uid);
-    driver.setBehaviour(SimDriver::Behaviour::Garbage);
-    SimDmxLine line;
-    line.addDriver(driver);
-    for (int attempt = 0; attempt < 6; ++attempt) {
-        const SimAnswer answer = line.handleFrame(branch(uid, uid));
-        QCOMPARE(int(answer.status), int(SimAnswer::Answered));
-        QVERIFY(!answer.data.isEmpty());
-        QVERIFY2(!decodeDiscovery(answer.data), answer.data.toHex(' ').constData());
-    }
-    // Apart from discovery it is an ordinary driver.
-    QVERIFY(parseResponse(line.handleFrame(mute(uid)).data));
-}
-
-void TestSimDmxLine::flakeyMutingResponderLosesFirstMute()
-{
-    const quint64 uid = 0x485600000007ull;
-    SimDriver driver = SimDriver::halvorn(1, uid);
-    driver.setBehaviour(SimDriver::Behaviour::FlakeyMuting);
-    SimDmxLine line;
-    line.addDriver(driver);
-
-    for (int round = 0; round < 2; ++round) {
-        QCOMPARE(int(line.handleFrame(mute(uid)).status), int(SimAnswer::NoAnswer));
-        QCOMPARE(int(line.handleFrame(branch(uid, uid)).status), int(SimAnswer::Answered));
-        QVERIFY(parseResponse(line.handleFrame(mute(uid)).data));
-        QCOMPARE(int(line.handleFrame(branch(uid, uid)).status), int(SimAnswer::NoAnswer));
-        line.handleFrame(unMute(BroadcastUid)); // the next discovery loses a mute again
-    }
-    // A discovery that retries its mute still finds it, once.
-    QCOMPARE(discoverAll(line), QList<quint64>{uid});
-}
-
-void TestSimDmxLine::silentResponderStillListens()
-{
-    const quint64 uid = 0x485600000008ull;
-    SimDriver driver = tableDriver(1, uid, 3);
-    driver.setBehaviour(SimDriver::Behaviour::Silent);
-    SimDmxLine line;
-    line.addDriver(driver);
-
-    QCOMPARE(int(line.handleFrame(branch(0, BroadcastUid - 1)).status), int(SimAnswer::NoAnswer));
-    QCOMPARE(int(line.handleFrame(mute(uid)).status), int(SimAnswer::NoAnswer));
-    QVERIFY(line.driver(0)->isMuted());
-    QCOMPARE(int(line.handleFrame(chorus("D0 0E 03 00 09 00 05 00")).status), int(SimAnswer::NoAnswer));
-    QCOMPARE(line.driver(0)->parameterValue(9), quint16(5));
-    line.setpointFrame(hex("11 22 33"), false, 0);
-    QCOMPARE(line.driver(0)->level(0), 0x11);
-}
-
-void TestSimDmxLine::driversRecordTheirLevels_data()
-{
-    QTest::addColumn<int>("start");
-    QTest::addColumn<int>("resolution"); // parameter 4: 0 = 16 bits, 1 = 8 bits
-    QTest::addColumn<int>("slotCount");
-    QTest::addColumn<QList<int>>("levels");
-
-    // Slot a holds (a * 7) & 0xFF.
-    auto slot = [](int a) { return (a * 7) & 0xFF; };
-    QTest::newRow("8 bits at 1") << 1 << 1 << 512 << QList<int>{slot(1), slot(2), slot(3), slot(4)};
-    QTest::newRow("8 bits at 100") << 100 << 1 << 512
-                                   << QList<int>{slot(100), slot(101), slot(102), slot(103)};
-    QTest::newRow("16 bits at 10") << 10 << 0 << 512
-                                   << QList<int>{slot(10) << 8 | slot(11), slot(12) << 8 | slot(13),
-                                                 slot(14) << 8 | slot(15), slot(16) << 8 | slot(17)};
-    QTest::newRow("8 bits past the end") << 510 << 1 << 512
-                                         << QList<int>{slot(510), slot(511), slot(512), SimDriver::NoLevel};
-    QTest::newRow("16 bits split by the end") << 509 << 0 << 512
-                                              << QList<int>{slot(509) << 8 | slot(510),
-                                                            slot(511) << 8 | slot(512),
-                                                            SimDriver::NoLevel, SimDriver::NoLevel};
-    QTest::newRow("short frame") << 60 << 1 << 61
-                                 << QList<int>{slot(60), slot(61), SimDriver::NoLevel, SimDriver::NoLevel};
-}
-
-void TestSimDmxLine::driversRecordTheirLevels()
-{
-    QFETCH(int, start);
-    QFETCH(int, resolution);
-    QFETCH(int, slotCount);
-    QFETCH(QList<int>, levels);
-
-    SimDriver driver = SimDriver::halvorn(1, 1, 1);
-    QVERIFY(driver.setParameterValue(2, quint16(start)));
-    QVERIFY(driver.setParameterValue(4, quint16(resolution)));
-    SimDmxLine line;
-    const int chain = line.addDriver(driver);
-    line.addChainedDriver(chain, driver); // a cell with the same settings sees the same
-
-    QByteArray frame(slotCount, '\0');
-    for (int a = 1; a <= slotCount; ++a)
-        frame[a - 1] = char((a * 7) & 0xFF);
-    line.setpointFrame(frame, true, 0x35);
-
-    QCOMPARE(line.driver(chain, 0)->levels(), levels);
-    QCOMPARE(line.driver(chain, 1)->levels(), levels);
-    QCOMPARE(line.driver(chain, 0)->receivedFrameCount(), 1);
-    QCOMPARE(line.lastFrame(), frame);
-    QVERIFY(line.lastFrameChorusOutput());
-    QCOMPARE(line.lastFrameChorusMode(), quint8(0x35));
-}
-
-void TestSimDmxLine::firmwareDeliversBlocksAndFrames()
-{
-    SimDongle dongle;
-    SimDriver driver = SimDriver::halvorn(0x01020304, 0x485600000001ull, 0x0102);
-    driver.setParameterValue(2, 481);
-    driver.setParameterValue(4, 0);
-    dongle.dmxLine().addDriver(driver);
-
-    // A 512-slot frame: blocks 1..8, then block 0; slot 481..482 = 0xBEEF.
-    QByteArray setpoints(512 + 28, '\0');
-    setpoints[480] = char(0xBE);
-    setpoints[481] = char(0xEF);
-    for (int block : {1, 2, 3, 4, 5, 6, 7, 8, 0}) {
-        QByteArray packet = hex("03 00");
-        packet.append(char(0x02 | (block << 4)));
-        packet.append(char(0));
-        packet.append(setpoints.mid(60 * block, 60));
-        dongle.process(packet);
-    }
-    QCOMPARE(dongle.dmxLine().driver(0)->level(0), 0xBEEF);
-
-    // A Chorus command through the 0x02 packet.
-    const QByteArray frame = chorus("D0 08 02 01 00 00 00 00");
-    const QByteArray reply = dongle.process(hex("02 09") + frame);
-    QCOMPARE(reply.toHex(' '), (hex("82 00 09") + chorus("D0 88 02 01 01 02 03 04")).toHex(' '));
-}
-
-void TestSimDmxLine::installationRoundTrip()
-{
-    SimDmxLine line;
-    line.setCollisionMode(SimDmxLine::CollisionMode::Garbled);
-    SimDriver head = SimDriver::halvorn(0xDEADBEEF, 0x485612345678ull, 0x0107);
-    head.setParameterValue(9, 512);
-    head.setBehaviour(SimDriver::Behaviour::FlakeyMuting);
-    const int chain = line.addDriver(head);
-    SimDriver cell = tableDriver(0x0000C0DE, 0x4856000000C1ull, 0x0021);
-    cell.defineParameter(200, 0xC003, 8);
-    line.addChainedDriver(chain, cell);
-    SimDriver noLid = SimDriver::halvorn(7, 0x7FFF00000007ull, 0);
-    noLid.removeParameter(161);
-    noLid.setBehaviour(SimDriver::Behaviour::Garbage);
-    line.addDriver(noLid);
-    line.addRandomDrivers(3, 5);
-
-    const QJsonObject saved = line.save();
-    // The section must survive a trip through the file's text form.
-    const QJsonObject reread = QJsonDocument::fromJson(QJsonDocument(saved).toJson()).object();
-    SimDmxLine copy;
-    QString error;
-    QVERIFY2(copy.load(reread, &error), qPrintable(error));
-    QCOMPARE(copy.save(), saved);
-    QCOMPARE(copy.collisionMode(), SimDmxLine::CollisionMode::Garbled);
-    QCOMPARE(copy.chainCount(), 5);
-    QCOMPARE(copy.chainLength(chain), 2);
-
-    const QList<SimDriver> before = line.drivers();
-    const QList<SimDriver> after = copy.drivers();
-    QCOMPARE(after.size(), before.size());
-    for (int i = 0; i < before.size(); ++i) {
-        QCOMPARE(after[i].guid(), before[i].guid());
-        QCOMPARE(after[i].uid(), before[i].uid());
-        QCOMPARE(after[i].behaviour(), before[i].behaviour());
-        QCOMPARE(after[i].parameterNumbers(), before[i].parameterNumbers());
-        for (int n : before[i].parameterNumbers()) {
-            QCOMPARE(after[i].typeWord(n), before[i].typeWord(n));
-            QCOMPARE(after[i].parameterValue(n), before[i].parameterValue(n));
-        }
-    }
-}
-
-void TestSimDmxLine::installationErrorsLeaveLineUnchanged_data()
-{
-    QTest::addColumn<QByteArray>("json");
-    QTest::addColumn<QString>("mentions");
-    QTest::newRow("bad uid") << QByteArray(R"({"drivers":[{"uid":"12:34"}]})") << "drivers[0]";
-    QTest::newRow("unknown behaviour")
-        << QByteArray(R"({"drivers":[{"uid":"4856:00000001","behaviour":"shy"}]})") << "shy";
-    QTest::newRow("new parameter without type")
-        << QByteArray(R"({"drivers":[{"parameters":[{"number":14,"value":1}]}]})") << "parameters[0]";
-    QTest::newRow("parameter 0")
-        << QByteArray(R"({"drivers":[{"parameters":[{"number":0,"type":0,"value":1}]}]})") << "1..255";
-    QTest::newRow("value too large")
-        << QByteArray(R"({"drivers":[{"parameters":[{"number":9,"value":70000}]}]})") << "0..65535";
-    QTest::newRow("lid too large") << QByteArray(R"({"drivers":[{"lid":65536}]})") << "lid";
-    QTest::newRow("chain not a list")
-        << QByteArray(R"({"drivers":[{"chain":{"uid":"4856:00000001"}}]})") << "chain";
-    QTest::newRow("bad cell") << QByteArray(R"({"drivers":[{"chain":[{},{"guid":"zz"}]}]})")
-                              << "drivers[0].chain[1]";
-    QTest::newRow("drivers not a list") << QByteArray(R"({"drivers":5})") << "drivers";
-    QTest::newRow("collision mode") << QByteArray(R"({"collisions":"loud"})") << "loud";
-    QTest::newRow("random without seed") << QByteArray(R"({"random":{"count":3}})") << "random";
-    QTest::newRow("unknown table") << QByteArray(R"({"drivers":[{"table":"other"}]})") << "table";
-}
-
-void TestSimDmxLine::installationErrorsLeaveLineUnchanged()
-{
-    QFETCH(QByteArray, json);
-    QFETCH(QString, mentions);
-    SimDmxLine line;
-    line.addDriver(SimDriver::halvorn(1, 0x485600000001ull, 1));
-    const QJsonObject before = line.save();
-
-    QString error;
-    QVERIFY(!line.load(QJsonDocument::fromJson(json).object(), &error));
-    QVERIFY2(error.contains(mentions), qPrintable(error));
-    QCOMPARE(line.save(), before);
-}
-
-void TestSimDmxLine::installationReadsNumbersAsWritten_data()
-{
-    QTest::addColumn<QByteArray>("guid");
-    QTest::addColumn<qint64>("expected"); // -1: refused
-    QTest::newRow("json number") << QByteArray("12") << qint64(12);
-    QTest::newRow("hexadecimal text") << QByteArray("\"0x10\"") << qint64(16);
-    QTest::newRow("upper-case prefix") << QByteArray("\"0XfF\"") << qint64(255);
-    QTest::newRow("leading zero is decimal") << QByteArray("\"010\"") << qint64(10);
-    QTest::newRow("largest") << QByteArray("\"0xFFFFFFFF\"") << qint64(0xFFFFFFFF);
-    QTest::newRow("too large") << QByteArray("4294967296") << qint64(-1);
-    QTest::newRow("negative") << QByteArray("-1") << qint64(-1);
-    QTest::newRow("fraction") << QByteArray("1.5") << qint64(-1);
-    QTest::newRow("not a number") << QByteArray("\"twelve\"") << qint64(-1);
-    QTest::newRow("boolean") << QByteArray("true") << qint64(-1);
-}
-
-void TestSimDmxLine::installationReadsNumbersAsWritten()
-{
-    QFETCH(QByteArray, guid);
-    QFETCH(qint64, expected);
-    SimDmxLine line;
-    QString error;
-    const QByteArray json = R"({"drivers":[{"guid":)" + guid + "}]}";
-    const bool loaded = line.load(QJsonDocument::fromJson(json).object(), &error);
-    QCOMPARE(loaded, expected >= 0);
-    if (loaded)
-        QCOMPARE(qint64(line.driver(0)->guid()), expected);
-    else
-        QVERIFY2(error.contains(QLatin1String("guid")), qPrintable(error));
-}
-
-void TestSimDmxLine::randomPopulationIsReproducible()
-{
-    const QList<SimDriver> a = SimDriver::randomDrivers(200, 1234);
-    const QList<SimDriver> b = SimDriver::randomDrivers(200, 1234);
-    const QList<SimDriver> c = SimDriver::randomDrivers(200, 1235);
-    QSet<quint64> uids;
-    QSet<quint32> guids;
-    for (int i = 0; i < a.size(); ++i) {
-        QCOMPARE(a[i].uid(), b[i].uid());
-        QCOMPARE(a[i].guid(), b[i].guid());
-        QCOMPARE(a[i].uid() >> 32, quint64(SimDriver::HalvornManufacturerId));
-        QVERIFY((a[i].uid() & 0xFFFFFFFFu) != 0xFFFFFFFFu);
-        uids.insert(a[i].uid());
-        guids.insert(a[i].guid());
-    }
-    QCOMPARE(uids.size(), 200);
-    QCOMPARE(guids.size(), 200);
-    QVERIFY(a.first().uid() != c.first().uid());
-
-    // The installation's "random" entry draws the same population.
-    SimDmxLine line;
-    QString error;
-    QVERIFY2(line.load(QJsonDocument::fromJson(R"({"random":{"count":200,"seed":1234}})").object(), &error),
-             qPrintable(error));
-    const QList<SimDriver> loaded = line.drivers();
-    QCOMPARE(loaded.size(), 200);
-    QCOMPARE(loaded.last().uid(), a.last().uid());
-}
-
-void TestSimDmxLine::concurrentTrafficAndChanges()
-{
-    // The firmware (another thread) keeps the line busy for as long as the
-    // test thread changes the equipment; every answer must stay well formed
-    // and no change may get lost.
-    constexpr int Rounds = 20000;
-    SimDmxLine line;
-    line.addDriver(tableDriver(1, 1, 0x0102));
-    QAtomicInt badAnswers = 0;
-    QAtomicInt firmwareRounds = 0;
-    QAtomicInt stop = 0;
-    QSemaphore started;
-    std::unique_ptr<QThread> firmware(QThread::create([&] {
+    void chorusCommandsAnswerByteForByte_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("parameter9"); // its value afterwards
+        // Driver: GUID 12345678, LID 0x0102, parameters 2, 9, 57, 74, 161.
+        //           name                        command                    status  answer
+        addChorusRow("read guid",                "D0 08 02 01 00 00 00 00", 0, "D0 88 02 01 12 34 56 78");
+        addChorusRow("read parameter 9",         "D0 0D 02 01 09 00 00 00", 0, "D0 8D 02 01 09 00 FF 03");
+        addChorusRow("read parameter 161",       "D0 0D 02 01 A1 00 00 00", 0, "D0 8D 02 01 A1 00 02 01");
+        addChorusRow("probe parameter 0",        "D0 0D 02 01 00 00 00 00", 0, "D0 8D 02 01 00 00 05 00");
+        addChorusRow("read unknown 14",          "D0 0D 02 01 0E 00 00 00", 0, "D0 CD 02 01 0E 00 01 00");
+        addChorusRow("read beyond table 300",    "D0 0D 02 01 2C 01 00 00", 0, "D0 CD 02 01 2C 01 01 00");
+        addChorusRow("write parameter 9",        "D0 0E 02 01 09 00 34 02", 0, "D0 8E 02 01 09 00 34 02", 0x234);
+        addChorusRow("write flag keeps its bit", "D0 0E 02 01 39 00 FF FF", 0, "D0 8E 02 01 39 00 20 00");
+        addChorusRow("write read-only 74",       "D0 0E 02 01 4A 00 01 00", 0, "D0 CE 02 01 4A 00 02 00");
+        addChorusRow("write 9 above maximum",    "D0 0E 02 01 09 00 00 04", 0, "D0 CE 02 01 09 00 03 00");
+        addChorusRow("write start address 0",    "D0 0E 02 01 02 00 00 00", 0, "D0 CE 02 01 02 00 03 00");
+        addChorusRow("write unknown 14",         "D0 0E 02 01 0E 00 01 00", 0, "D0 CE 02 01 0E 00 01 00");
+        addChorusRow("find next after 0",        "D0 1D 02 01 00 00 00 00", 0, "D0 9D 02 01 02 00 00 06");
+        addChorusRow("find next after 9",        "D0 1D 02 01 09 00 00 00", 0, "D0 9D 02 01 39 00 05 40");
+        addChorusRow("find next after 57",       "D0 1D 02 01 39 00 00 00", 0, "D0 9D 02 01 4A 00 FF 80");
+        addChorusRow("find next after last",     "D0 1D 02 01 A1 00 00 00", 0, "D0 9D 02 01 00 00 00 00");
+        addChorusRow("find next beyond 255",     "D0 1D 02 01 00 01 00 00", 0, "D0 9D 02 01 00 00 00 00");
+        addChorusRow("no operation echoes",      "D0 0F 02 01 AB CD EF 01", 0, "D0 8F 02 01 AB CD EF 01");
+        addChorusRow("unsupported command",      "D0 09 02 01 00 00 00 00", 0, "D0 8F 02 01 09 00 00 00");
+        addChorusRow("other address",            "D0 0D 03 01 09 00 00 00", 5, nullptr);
+        addChorusRow("address bytes swapped",    "D0 0D 01 02 09 00 00 00", 5, nullptr);
+        addChorusRow("a reply is no command",    "D0 8D 02 01 09 00 00 00", 5, nullptr);
+        addChorusRow("code without command bit", "D0 05 02 01 09 00 00 00", 5, nullptr);
+        addChorusRow("write to other address",   "D0 0E 03 01 09 00 34 02", 5, nullptr);
         const QByteArray read = chorus("D0 0D 02 01 09 00 00 00");
-        const QByteArray levels(512, char(0x40));
-        started.release();
-        while (!stop.loadAcquire() && firmwareRounds.loadRelaxed() < 10000000) {
-            const SimAnswer answer = line.handleFrame(read);
-            if (answer.status != SimAnswer::Answered || answer.data.size() != 9
-                || quint8(answer.data[1]) != 0x8D)
-                badAnswers.ref();
-            line.setpointFrame(levels, false, 0);
-            firmwareRounds.ref();
-        }
-    }));
-    firmware->start();
-    QVERIFY(started.tryAcquire(1, 10000));
-
-    // Keep changing until both sides have done plenty of rounds while the
-    // other was running (bounded in time for a starved thread).
-    int lostChanges = 0;
-    int round = 0;
-    QElapsedTimer clock;
-    clock.start();
-    SimDmxLine start;
-    start.addDriver(tableDriver(1, 1, 0x0102));
-    const QJsonObject section = start.save();
-    for (; (round < Rounds || firmwareRounds.loadRelaxed() < Rounds) && clock.elapsed() < 20000; ++round) {
-        // Reloading and growing the line moves every driver in memory.
-        if (!line.load(section, nullptr))
-            ++lostChanges;
-        for (int k = 0; k < 8; ++k) {
-            const int chain = line.addDriver(tableDriver(2, 2, quint16(0x0203 + k)));
-            line.addChainedDriver(chain, tableDriver(3, 3, 0));
-        }
-        const quint16 value = quint16(round % 1024);
-        line.updateDriver(0, 0, [value](SimDriver& d) { d.setParameterValue(9, value); });
-        const auto head = line.driver(0);
-        const auto cell = line.driver(8, 1);
-        if (!head || head->parameterValue(9) != value || !cell || cell->guid() != 3)
-            ++lostChanges;
-        line.removeChain(8);
+        QByteArray badSum = read;
+        badSum[8] = char(badSum[8] + 1);
+        QTest::newRow("bad checksum") << badSum << 5 << QByteArray() << 1023;
+        QTest::newRow("eight bytes") << read.left(8) << 5 << QByteArray() << 1023;
+        QTest::newRow("ten bytes") << read + hex("00") << 5 << QByteArray() << 1023;
+        QTest::newRow("empty frame") << QByteArray() << 5 << QByteArray() << 1023;
     }
-    stop.storeRelease(1);
-    QVERIFY(firmware->wait(30000));
-    QCOMPARE(lostChanges, 0);
-    QCOMPARE(badAnswers.loadRelaxed(), 0);
-    QCOMPARE(line.chainCount(), 8);
-    QVERIFY(firmwareRounds.loadRelaxed() >= Rounds);
-}
+
+    void chorusCommandsAnswerByteForByte()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, parameter9);
+        SimDmxLine line;
+        line.addDriver(tableDriver(0x12345678, 0x485600000001ull, 0x0102));
+        const SimAnswer result = line.handleFrame(command);
+        QCOMPARE(int(result.status), status);
+        QCOMPARE(result.data.toHex(' '), answer.toHex(' '));
+        // What a write changed reads back; refused writes change nothing.
+        QCOMPARE(int(line.driver(0)->parameterValue(9)), parameter9);
+        QCOMPARE(line.driver(0)->parameterValue(74), quint16(0));
+        QCOMPARE(line.handleFrame(chorus("D0 0D 02 01 09 00 00 00")).data.mid(6, 2),
+                 QByteArray(1, char(parameter9 & 0xFF)) + char(parameter9 >> 8));
+    }
+
+    void writingTheLidMovesTheDriver()
+    {
+        SimDmxLine line;
+        line.addDriver(tableDriver(0xCAFE, 1, 0x0102));
+        QCOMPARE(line.handleFrame(chorus("D0 0E 02 01 A1 00 04 03")).data, chorus("D0 8E 02 01 A1 00 04 03"));
+        QCOMPARE(line.driver(0)->lid(), quint16(0x0304));
+        QCOMPARE(statusOf(line, chorus("D0 08 02 01 00 00 00 00")), NoAnswer);
+        QCOMPARE(line.handleFrame(chorus("D0 08 04 03 00 00 00 00")).data, chorus("D0 88 04 03 00 00 CA FE"));
+    }
+
+    void skipAddressingReachesTheChain_data()
+    {
+        QTest::addColumn<QByteArray>("command");
+        QTest::addColumn<int>("status");
+        QTest::addColumn<QByteArray>("answer");
+        QTest::addColumn<int>("parameter9");
+        // Head LID 0x0107 with cells 1 (GUID A1) and 2 (GUID A2) behind it;
+        // another head LID 0x0207 whose chain is empty.
+        addChorusRow("head direct",             "D0 08 07 01 00 00 00 00", 0, "D0 88 07 01 00 00 00 A0");
+        addChorusRow("skip 1 guid",             "D0 80 01 07 00 00 00 00", 0, "D0 88 01 07 00 00 00 A1");
+        addChorusRow("skip 2 guid",             "D0 80 02 07 00 00 00 00", 0, "D0 88 02 07 00 00 00 A2");
+        addChorusRow("skip 3 beyond the chain", "D0 80 03 07 00 00 00 00", 5, nullptr);
+        addChorusRow("skip 2 read",             "D0 85 02 07 A1 00 00 00", 0, "D0 8D 02 07 A1 00 22 00");
+        addChorusRow("skip 1 write",            "D0 86 01 07 09 00 10 00", 0, "D0 8E 01 07 09 00 10 00", 0x10);
+        addChorusRow("skip 1 write read-only",  "D0 86 01 07 4A 00 10 00", 0, "D0 CE 01 07 4A 00 02 00");
+        addChorusRow("skip 2 find next",        "D0 95 02 07 39 00 00 00", 0, "D0 9D 02 07 4A 00 FF 80");
+        addChorusRow("skip 1 unknown read",     "D0 85 01 07 0E 00 00 00", 0, "D0 CD 01 07 0E 00 01 00");
+        // Both heads have the address byte 07: at skip 0 they answer at once.
+        addChorusRow("skip 0 is the heads",     "D0 80 00 07 00 00 00 00", 3, nullptr);
+        addChorusRow("skip other address",      "D0 80 01 08 00 00 00 00", 5, nullptr);
+        addChorusRow("cell LID not direct",     "D0 08 22 00 00 00 00 00", 5, nullptr);
+    }
+
+    void skipAddressingReachesTheChain()
+    {
+        QFETCH(QByteArray, command);
+        QFETCH(int, status);
+        QFETCH(QByteArray, answer);
+        QFETCH(int, parameter9); // of cell 1
+        SimDmxLine line;
+        const int chain = line.addDriver(tableDriver(0xA0, 0x10, 0x0107));
+        QCOMPARE(line.addChainedDriver(chain, tableDriver(0xA1, 0x11, 0x0021)), 1);
+        QCOMPARE(line.addChainedDriver(chain, tableDriver(0xA2, 0x12, 0x0022)), 2);
+        line.addDriver(tableDriver(0xB0, 0x20, 0x0207));
+
+        const SimAnswer result = line.handleFrame(command);
+        QCOMPARE(int(result.status), status);
+        if (status == ReceptionError)
+            QVERIFY(!result.data.isEmpty());
+        else
+            QCOMPARE(result.data.toHex(' '), answer.toHex(' '));
+        QCOMPARE(int(line.driver(chain, 1)->parameterValue(9)), parameter9);
+        // Cell counts follow the chain.
+        QCOMPARE(line.driver(chain, 0)->parameterValue(74), quint16(2));
+        QCOMPARE(line.driver(chain, 1)->parameterValue(74), quint16(1));
+        QCOMPARE(line.driver(chain, 2)->parameterValue(74), quint16(0));
+    }
+
+    void broadcastsReachTheChainHeads()
+    {
+        SimDmxLine line;
+        const int chain = line.addDriver(tableDriver(0x11, 1, 0x0005));
+        line.addChainedDriver(chain, tableDriver(2, 2, 0));
+        // A broadcast read is answered by a lone driver only.
+        QCOMPARE(line.handleFrame(chorus("D0 0D 00 00 09 00 00 00")).data, chorus("D0 8D 05 00 09 00 FF 03"));
+        QCOMPARE(line.handleFrame(chorus("D0 1D 00 00 00 00 00 00")).data, chorus("D0 9D 05 00 02 00 00 06"));
+        const int second = line.addDriver(tableDriver(0x22, 3, 0x0006));
+        const SimAnswer both = line.handleFrame(chorus("D0 0D 00 00 09 00 00 00"));
+        QCOMPARE(int(both.status), ReceptionError);
+        QVERIFY(!both.data.isEmpty()); // the tool tells a collision from silence by the bytes
+
+        const SimAnswer write = line.handleFrame(chorus("D0 0E 00 00 09 00 64 00"));
+        QCOMPARE(int(write.status), NoAnswer);
+        QVERIFY(write.data.isEmpty());
+        QCOMPARE(line.driver(chain, 0)->parameterValue(9), quint16(100));
+        QCOMPARE(line.driver(second, 0)->parameterValue(9), quint16(100));
+        // The driver behind a head is reached by skip addressing only.
+        QVERIFY(line.driver(chain, 1)->parameterValue(9) != quint16(100));
+        // A refused broadcast write stays unanswered too.
+        QCOMPARE(statusOf(line, chorus("D0 0E 00 00 4A 00 01 00")), NoAnswer);
+    }
+
+    void collisionsLeaveTheWiredAndOfTheAnswers_data()
+    {
+        QTest::addColumn<bool>("garbledMode");
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("status");
+        QTest::newRow("Chorus read")          << false << chorus("D0 08 09 00 00 00 00 00") << ReceptionError;
+        QTest::newRow("discovery, garbled mode") << true << branch(0, BroadcastUid - 1)     << Answered;
+    }
+
+    void collisionsLeaveTheWiredAndOfTheAnswers()
+    {
+        QFETCH(bool, garbledMode);
+        QFETCH(QByteArray, request);
+        QFETCH(int, status);
+        SimDmxLine line;
+        if (garbledMode)
+            line.setCollisionMode(SimDmxLine::CollisionMode::Garbled);
+        line.addDriver(tableDriver(0x0F0F0F0F, 0x123456789ABCull, 9));
+        line.addDriver(tableDriver(0x3C3C3C3C, 0x123456789ABDull, 9));
+        const SimAnswer answer = line.handleFrame(request);
+        QCOMPARE(int(answer.status), status);
+        // What the wire leaves of the answers sent at once.
+        QByteArray expected;
+        for (const SimDriver& driver : line.drivers()) {
+            SimDmxLine alone;
+            alone.addDriver(driver);
+            const QByteArray single = alone.handleFrame(request).data;
+            QVERIFY(!single.isEmpty());
+            if (expected.isEmpty())
+                expected = single;
+            for (int i = 0; i < expected.size(); ++i)
+                expected[i] = char(expected[i] & single[i]);
+        }
+        QCOMPARE(answer.data.toHex(' '), expected.toHex(' '));
+    }
+
+    void discoveryAnswerFollowsE120_data()
+    {
+        QTest::addColumn<quint64>("uid");
+        QTest::newRow("12:34:56:78:9a:bc") << quint64(0x123456789ABCull);
+        QTest::newRow("all zero")          << quint64(0);
+        QTest::newRow("highest device")    << quint64(0xFFFFFFFFFFFEull);
+        QTest::newRow("halvorn 1")         << quint64(0x485600000001ull);
+        QTest::newRow("alternating bits")  << quint64(0xAA55AA55AA55ull);
+    }
+
+    void discoveryAnswerFollowsE120()
+    {
+        QFETCH(quint64, uid);
+        SimDmxLine line;
+        line.addDriver(SimDriver::halvorn(7, uid));
+        const SimAnswer answer = line.handleFrame(branch(0, BroadcastUid - 1));
+        QCOMPARE(int(answer.status), Answered);
+        // Seven preamble bytes, separator, twelve UID bytes, four checksum bytes.
+        QCOMPARE(answer.data.size(), 24);
+        QCOMPARE(answer.data.left(8), hex("FE FE FE FE FE FE FE AA"));
+        for (int k = 0; k < 6; ++k) {
+            const quint8 b = quint8(uid >> (40 - 8 * k));
+            QCOMPARE(quint8(answer.data[8 + 2 * k]), quint8(b | 0xAA));
+            QCOMPARE(quint8(answer.data[9 + 2 * k]), quint8(b | 0x55));
+        }
+        QCOMPARE(decodeDiscovery(answer.data), std::optional<quint64>(uid));
+        // Any single flipped bit in the checksum part breaks the decode.
+        for (int i = 20; i < 24; ++i) {
+            QByteArray damaged = answer.data;
+            damaged[i] = char(damaged[i] ^ 0x01);
+            QVERIFY2(!decodeDiscovery(damaged), qPrintable(QString::number(i)));
+        }
+    }
+
+    void uniqueBranchAnswersOnlyInsideTheRange_data()
+    {
+        QTest::addColumn<quint64>("lower");
+        QTest::addColumn<quint64>("upper");
+        QTest::addColumn<bool>("answers");
+        const quint64 uid = 0x485600001000ull;
+        QTest::newRow("whole range")            << quint64(0) << BroadcastUid << true;
+        QTest::newRow("exactly the uid")        << uid        << uid          << true;
+        QTest::newRow("uid is the lower bound") << uid        << uid + 5      << true;
+        QTest::newRow("uid is the upper bound") << uid - 5    << uid          << true;
+        QTest::newRow("range below")            << quint64(0) << uid - 1      << false;
+        QTest::newRow("range above")            << uid + 1    << BroadcastUid << false;
+        QTest::newRow("inverted range")         << uid + 1    << uid - 1      << false;
+    }
+
+    void uniqueBranchAnswersOnlyInsideTheRange()
+    {
+        QFETCH(quint64, lower);
+        QFETCH(quint64, upper);
+        QFETCH(bool, answers);
+        SimDmxLine line;
+        line.addDriver(SimDriver::halvorn(1, 0x485600001000ull));
+        const SimAnswer answer = line.handleFrame(branch(lower, upper));
+        QCOMPARE(answer.status == Answered, answers);
+        QCOMPARE(decodeDiscovery(answer.data).has_value(), answers);
+    }
+
+    void muteAndUnMuteFollowE120()
+    {
+        const quint64 uid = 0x485600000042ull;
+        SimDmxLine line;
+        line.addDriver(SimDriver::halvorn(1, uid));
+        const auto response = parseResponse(line.handleFrame(mute(uid, 0x37)).data);
+        QVERIFY(response);
+        QCOMPARE(response->destination, ControllerUid);
+        QCOMPARE(response->source, uid);
+        QCOMPARE(response->transaction, quint8(0x37));
+        QCOMPARE(response->responseType, quint8(0x00)); // ACK
+        QCOMPARE(response->commandClass, quint8(0x11)); // DISCOVERY_COMMAND_RESPONSE
+        QCOMPARE(response->pid, quint16(0x0002));
+        QCOMPARE(response->data, hex("00 00"));         // control field
+        QVERIFY(line.driver(0)->isMuted());
+        QCOMPARE(statusOf(line, branch(0, BroadcastUid - 1)), NoAnswer);
+
+        // Mute to another UID does not concern it; broadcast un-mute gets no answer.
+        QCOMPARE(statusOf(line, unMute(uid + 1)), NoAnswer);
+        QVERIFY(line.driver(0)->isMuted());
+        QCOMPARE(statusOf(line, unMute(BroadcastUid)), NoAnswer);
+        QVERIFY(!line.driver(0)->isMuted());
+        QCOMPARE(statusOf(line, branch(0, BroadcastUid - 1)), Answered);
+
+        // Vendorcast mute: muted, unanswered.
+        QCOMPARE(statusOf(line, mute(0x4856FFFFFFFFull)), NoAnswer);
+        QVERIFY(line.driver(0)->isMuted());
+        const auto unmuted = parseResponse(line.handleFrame(unMute(uid)).data);
+        QVERIFY(unmuted);
+        QCOMPARE(unmuted->pid, quint16(0x0003));
+        QVERIFY(!line.driver(0)->isMuted());
+    }
+
+    void discoveryFindsEveryDriver()
+    {
+        SimDmxLine line;
+        line.addRandomDrivers(12, 4711);
+        line.addRandomDrivers(12, 99, 0); // random manufacturers too
+        QList<quint64> expected;
+        for (const SimDriver& driver : line.drivers())
+            expected.append(driver.uid());
+        QList<quint64> found = discoverAll(line);
+        std::sort(expected.begin(), expected.end());
+        std::sort(found.begin(), found.end());
+        QCOMPARE(found, expected);
+        for (const SimDriver& driver : line.drivers())
+            QVERIFY(driver.isMuted());
+    }
+
+    void malformedRdmRequestsAreIgnored_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        const quint64 uid = 0x485600000042ull;
+        const QByteArray good = mute(uid);
+        const auto changed = [&good](int index, int value) {
+            QByteArray bad = good;
+            bad[index < 0 ? bad.size() + index : index] = char(value);
+            return bad;
+        };
+        QTest::newRow("checksum")              << changed(-1, good.back() + 1);
+        QTest::newRow("message length")        << changed(2, good[2] + 1);
+        QTest::newRow("sub-start code")        << changed(1, 0x02);
+        QTest::newRow("data length")           << changed(23, 2);
+        QTest::newRow("truncated")             << good.left(good.size() - 1);
+        QTest::newRow("trailing byte")         << good + hex("00");
+        QTest::newRow("header only")           << good.left(24);
+        QTest::newRow("mute with data")        << rdm(uid, DiscoveryCommand, 0x0002, hex("00 00"));
+        QTest::newRow("branch with six bytes") << rdm(BroadcastUid, DiscoveryCommand, 0x0001, hex("00 00 00 00 00 00"));
+        QTest::newRow("branch as GET")         << rdm(BroadcastUid, GetCommand, 0x0001, branch(0, 1).mid(24, 12));
+    }
+
+    void malformedRdmRequestsAreIgnored()
+    {
+        QFETCH(QByteArray, request);
+        SimDmxLine line;
+        line.addDriver(SimDriver::halvorn(1, 0x485600000042ull));
+        QCOMPARE(statusOf(line, request), NoAnswer);
+        QVERIFY(!line.driver(0)->isMuted());
+    }
+
+    void driverParameterPid_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<int>("responseType");
+        QTest::addColumn<QByteArray>("responseData");
+        QTest::addColumn<int>("parameter9");
+        const quint64 uid = 0x485600000042ull;
+        auto set = [uid](const char* data) { return rdm(uid, SetCommand, 0x80D0, hex(data)); };
+        auto get = [uid](const char* data) { return rdm(uid, GetCommand, 0x80D0, hex(data)); };
+        //                                   request                              type  data                param 9
+        QTest::newRow("set 9")            << set("00 09 01 23")                << 0 << QByteArray()       << 0x123;
+        QTest::newRow("get 9")            << get("00 09")                      << 0 << hex("00 09 03 FF") << 1023;
+        QTest::newRow("set out of range") << set("00 09 04 00")                << 2 << hex("00 06")       << 1023;
+        QTest::newRow("set read-only")    << set("00 4A 00 01")                << 2 << hex("00 04")       << 1023;
+        QTest::newRow("set unknown 14")   << set("00 0E 00 01")                << 2 << hex("00 06")       << 1023;
+        QTest::newRow("get unknown 14")   << get("00 0E")                      << 2 << hex("00 06")       << 1023;
+        QTest::newRow("set short data")   << set("00 09 01")                   << 2 << hex("00 01")       << 1023;
+        QTest::newRow("unknown pid")      << rdm(uid, GetCommand, 0x0060)      << 2 << hex("00 00")       << 1023;
+        QTest::newRow("sub-device 1")     << rdm(uid, SetCommand, 0x80D0, hex("00 09 00 01"), 1, 1)
+                                          << 2 << hex("00 09") << 1023;
+    }
+
+    void driverParameterPid()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(int, responseType);
+        QFETCH(QByteArray, responseData);
+        QFETCH(int, parameter9);
+        const quint64 uid = 0x485600000042ull;
+        SimDmxLine line;
+        line.addDriver(tableDriver(1, uid, 0));
+        const SimAnswer answer = line.handleFrame(request);
+        QCOMPARE(int(answer.status), Answered);
+        const auto response = parseResponse(answer.data);
+        QVERIFY(response);
+        QCOMPARE(response->source, uid);
+        QCOMPARE(response->destination, ControllerUid);
+        QCOMPARE(response->commandClass, quint8(quint8(request[20]) + 1));
+        QCOMPARE(response->pid, quint16((quint8(request[21]) << 8) | quint8(request[22])));
+        QCOMPARE(int(response->responseType), responseType);
+        QCOMPARE(response->data.toHex(' '), responseData.toHex(' '));
+        QCOMPARE(int(line.driver(0)->parameterValue(9)), parameter9);
+    }
+
+    void lidWrittenOverRdmAddressesChorus()
+    {
+        const quint64 first = 0x485600000001ull;
+        SimDmxLine line;
+        line.addDriver(SimDriver::halvorn(0xAAAA0001, first));
+        line.addDriver(SimDriver::halvorn(0xAAAA0002, first + 1));
+        // What discovery does after muting a UID: SET 0x80D0 00 A1 00 01.
+        const auto ack = parseResponse(line.handleFrame(rdm(first, SetCommand, 0x80D0, hex("00 A1 00 01"))).data);
+        QVERIFY(ack);
+        QCOMPARE(ack->responseType, quint8(0));
+        QCOMPARE(line.driverByUid(first)->lid(), quint16(1));
+        QCOMPARE(line.driverByUid(first + 1)->lid(), quint16(0));
+        QCOMPARE(line.handleFrame(chorus("D0 08 01 00 00 00 00 00")).data, chorus("D0 88 01 00 AA AA 00 01"));
+        // A broadcast SET reaches everybody and is not answered.
+        QCOMPARE(statusOf(line, rdm(BroadcastUid, SetCommand, 0x80D0, hex("00 09 00 07"))), NoAnswer);
+        for (const SimDriver& driver : line.drivers())
+            QCOMPARE(driver.parameterValue(9), quint16(7));
+    }
+
+    void nonMutingResponderKeepsAnswering()
+    {
+        const quint64 uid = 0x485600000005ull;
+        SimDmxLine line;
+        line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::NonMuting));
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
+            QCOMPARE(discovered(line), std::optional<quint64>(uid));
+        }
+    }
+
+    void garbageResponderNeverDecodes()
+    {
+        const quint64 uid = 0x485600000006ull;
+        SimDmxLine line;
+        line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::Garbage));
+        for (int attempt = 0; attempt < 6; ++attempt) {
+            const SimAnswer answer = line.handleFrame(branch(uid, uid));
+            QCOMPARE(int(answer.status), Answered);
+            QVERIFY(!answer.data.isEmpty());
+            QVERIFY2(!decodeDiscovery(answer.data), answer.data.toHex(' ').constData());
+        }
+        // Apart from discovery it is an ordinary driver.
+        QVERIFY(parseResponse(line.handleFrame(mute(uid)).data));
+    }
+
+    void flakeyMutingResponderLosesFirstMute()
+    {
+        const quint64 uid = 0x485600000007ull;
+        SimDmxLine line;
+        line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::FlakeyMuting));
+        for (int round = 0; round < 2; ++round) {
+            QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
+            QCOMPARE(discovered(line, uid, uid), std::optional<quint64>(uid));
+            QVERIFY(parseResponse(line.handleFrame(mute(uid)).data));
+            QCOMPARE(statusOf(line, branch(uid, uid)), NoAnswer);
+            line.handleFrame(unMute(BroadcastUid)); // the next discovery loses a mute again
+        }
+        // A discovery that retries its mute still finds it, once.
+        QCOMPARE(discoverAll(line), QList<quint64>{uid});
+    }
+
+    void silentResponderStillListens()
+    {
+        const quint64 uid = 0x485600000008ull;
+        SimDmxLine line;
+        line.addDriver(behaving(tableDriver(1, uid, 3), SimDriver::Behaviour::Silent));
+        QCOMPARE(statusOf(line, branch(0, BroadcastUid - 1)), NoAnswer);
+        QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
+        QVERIFY(line.driver(0)->isMuted());
+        QCOMPARE(statusOf(line, chorus("D0 0E 03 00 09 00 05 00")), NoAnswer);
+        QCOMPARE(line.driver(0)->parameterValue(9), quint16(5));
+        line.setpointFrame(hex("11 22 33"), false, 0);
+        QCOMPARE(line.driver(0)->level(0), 0x11);
+    }
+
+    void driversRecordTheirLevels_data()
+    {
+        QTest::addColumn<int>("start");
+        QTest::addColumn<int>("resolution"); // parameter 4: 0 = 16 bits, 1 = 8 bits
+        QTest::addColumn<int>("slotCount");
+        QTest::addColumn<QList<int>>("levels");
+        const auto slot = [](int a) { return (a * 7) & 0xFF; }; // what slot a holds
+        const auto pair = [&slot](int a) { return slot(a) << 8 | slot(a + 1); };
+        const int none = SimDriver::NoLevel;
+        QTest::newRow("8 bits at 1")              << 1   << 1 << 512 << QList<int>{slot(1), slot(2), slot(3), slot(4)};
+        QTest::newRow("8 bits at 100")            << 100 << 1 << 512 << QList<int>{slot(100), slot(101), slot(102), slot(103)};
+        QTest::newRow("16 bits at 10")            << 10  << 0 << 512 << QList<int>{pair(10), pair(12), pair(14), pair(16)};
+        QTest::newRow("8 bits past the end")      << 510 << 1 << 512 << QList<int>{slot(510), slot(511), slot(512), none};
+        QTest::newRow("16 bits split by the end") << 509 << 0 << 512 << QList<int>{pair(509), pair(511), none, none};
+        QTest::newRow("short frame")              << 60  << 1 << 61  << QList<int>{slot(60), slot(61), none, none};
+    }
+
+    void driversRecordTheirLevels()
+    {
+        QFETCH(int, start);
+        QFETCH(int, resolution);
+        QFETCH(int, slotCount);
+        QFETCH(QList<int>, levels);
+        SimDriver driver = SimDriver::halvorn(1, 1, 1);
+        QVERIFY(driver.setParameterValue(2, quint16(start)));
+        QVERIFY(driver.setParameterValue(4, quint16(resolution)));
+        SimDmxLine line;
+        const int chain = line.addDriver(driver);
+        line.addChainedDriver(chain, driver); // a cell with the same settings sees the same
+
+        QByteArray frame(slotCount, '\0');
+        for (int a = 1; a <= slotCount; ++a)
+            frame[a - 1] = char((a * 7) & 0xFF);
+        line.setpointFrame(frame, true, 0x35);
+        QCOMPARE(line.driver(chain, 0)->levels(), levels);
+        QCOMPARE(line.driver(chain, 1)->levels(), levels);
+        QCOMPARE(line.driver(chain, 0)->receivedFrameCount(), 1);
+        QCOMPARE(line.lastFrame(), frame);
+        QVERIFY(line.lastFrameChorusOutput());
+        QCOMPARE(line.lastFrameChorusMode(), quint8(0x35));
+    }
+
+    void firmwareAnswersChorusThroughItsPacket()
+    {
+        SimDongle dongle;
+        dongle.dmxLine().addDriver(SimDriver::halvorn(0x01020304, 0x485600000001ull, 0x0102));
+        const QByteArray reply = dongle.process(hex("02 09") + chorus("D0 08 02 01 00 00 00 00"));
+        QCOMPARE(reply.toHex(' '), (hex("82 00 09") + chorus("D0 88 02 01 01 02 03 04")).toHex(' '));
+    }
+
+    void installationRoundTrip()
+    {
+        SimDmxLine line;
+        line.setCollisionMode(SimDmxLine::CollisionMode::Garbled);
+        SimDriver head = behaving(SimDriver::halvorn(0xDEADBEEF, 0x485612345678ull, 0x0107),
+                                  SimDriver::Behaviour::FlakeyMuting);
+        head.setParameterValue(9, 512);
+        const int chain = line.addDriver(head);
+        SimDriver cell = tableDriver(0x0000C0DE, 0x4856000000C1ull, 0x0021);
+        cell.defineParameter(200, 0xC003, 8);
+        line.addChainedDriver(chain, cell);
+        SimDriver noLid = behaving(SimDriver::halvorn(7, 0x7FFF00000007ull, 0), SimDriver::Behaviour::Garbage);
+        noLid.removeParameter(161);
+        line.addDriver(noLid);
+        line.addRandomDrivers(3, 5);
+
+        const QJsonObject saved = line.save();
+        // The section must survive a trip through the file's text form.
+        SimDmxLine copy;
+        QString error;
+        QVERIFY2(copy.load(QJsonDocument::fromJson(QJsonDocument(saved).toJson()).object(), &error), qPrintable(error));
+        QCOMPARE(copy.save(), saved);
+        QCOMPARE(copy.collisionMode(), SimDmxLine::CollisionMode::Garbled);
+        QCOMPARE(copy.chainCount(), 5);
+        QCOMPARE(copy.chainLength(chain), 2);
+        const QList<SimDriver> before = line.drivers();
+        const QList<SimDriver> after = copy.drivers();
+        QCOMPARE(after.size(), before.size());
+        for (int i = 0; i < before.size(); ++i) {
+            QCOMPARE(after[i].guid(), before[i].guid());
+            QCOMPARE(after[i].uid(), before[i].uid());
+            QCOMPARE(after[i].behaviour(), before[i].behaviour());
+            QCOMPARE(after[i].parameterNumbers(), before[i].parameterNumbers());
+            for (int n : before[i].parameterNumbers()) {
+                QCOMPARE(after[i].typeWord(n), before[i].typeWord(n));
+                QCOMPARE(after[i].parameterValue(n), before[i].parameterValue(n));
+            }
+        }
+    }
+
+    void installationSections_data()
+    {
+        QTest::addColumn<QByteArray>("json");
+        QTest::addColumn<QString>("error");  // a part of the error; empty: loaded
+        QTest::addColumn<qint64>("guid");    // of the first driver, when loaded
+        const auto guid = [](const char* value) { return QByteArray(R"({"drivers":[{"guid":)") + value + "}]}"; };
+        QTest::newRow("guid as json number")     << guid("12")             << QString() << qint64(12);
+        QTest::newRow("guid as hexadecimal")     << guid("\"0x10\"")       << QString() << qint64(16);
+        QTest::newRow("upper-case prefix")       << guid("\"0XfF\"")       << QString() << qint64(255);
+        QTest::newRow("leading zero is decimal") << guid("\"010\"")        << QString() << qint64(10);
+        QTest::newRow("largest guid")            << guid("\"0xFFFFFFFF\"") << QString() << qint64(0xFFFFFFFF);
+        QTest::newRow("guid too large")          << guid("4294967296")     << "guid" << qint64();
+        QTest::newRow("negative guid")           << guid("-1")             << "guid" << qint64();
+        QTest::newRow("fractional guid")         << guid("1.5")            << "guid" << qint64();
+        QTest::newRow("guid not a number")       << guid("\"twelve\"")     << "guid" << qint64();
+        QTest::newRow("boolean guid")            << guid("true")           << "guid" << qint64();
+        QTest::newRow("bad uid")             << QByteArray(R"({"drivers":[{"uid":"12:34"}]})") << "drivers[0]" << qint64();
+        QTest::newRow("unknown behaviour")   << QByteArray(R"({"drivers":[{"uid":"4856:00000001","behaviour":"shy"}]})") << "shy" << qint64();
+        QTest::newRow("new parameter without type")
+            << QByteArray(R"({"drivers":[{"parameters":[{"number":14,"value":1}]}]})") << "parameters[0]" << qint64();
+        QTest::newRow("parameter 0")
+            << QByteArray(R"({"drivers":[{"parameters":[{"number":0,"type":0,"value":1}]}]})") << "1..255" << qint64();
+        QTest::newRow("value too large")
+            << QByteArray(R"({"drivers":[{"parameters":[{"number":9,"value":70000}]}]})") << "0..65535" << qint64();
+        QTest::newRow("lid too large")       << QByteArray(R"({"drivers":[{"lid":65536}]})") << "lid" << qint64();
+        QTest::newRow("chain not a list")    << QByteArray(R"({"drivers":[{"chain":{"uid":"4856:00000001"}}]})") << "chain" << qint64();
+        QTest::newRow("bad cell")            << QByteArray(R"({"drivers":[{"chain":[{},{"guid":"zz"}]}]})") << "drivers[0].chain[1]" << qint64();
+        QTest::newRow("drivers not a list")  << QByteArray(R"({"drivers":5})") << "drivers" << qint64();
+        QTest::newRow("collision mode")      << QByteArray(R"({"collisions":"loud"})") << "loud" << qint64();
+        QTest::newRow("random without seed") << QByteArray(R"({"random":{"count":3}})") << "random" << qint64();
+        QTest::newRow("unknown table")       << QByteArray(R"({"drivers":[{"table":"other"}]})") << "table" << qint64();
+    }
+
+    void installationSections()
+    {
+        QFETCH(QByteArray, json);
+        QFETCH(QString, error);
+        QFETCH(qint64, guid);
+        SimDmxLine line;
+        line.addDriver(SimDriver::halvorn(1, 0x485600000001ull, 1));
+        const QJsonObject before = line.save();
+        QString message;
+        QCOMPARE(line.load(QJsonDocument::fromJson(json).object(), &message), error.isEmpty());
+        if (error.isEmpty()) {
+            QCOMPARE(qint64(line.driver(0)->guid()), guid);
+        } else {
+            QVERIFY2(message.contains(error), qPrintable(message));
+            QCOMPARE(line.save(), before); // a refused section changes nothing
+        }
+    }
+
+    void randomPopulationIsReproducible()
+    {
+        const QList<SimDriver> a = SimDriver::randomDrivers(200, 1234);
+        const QList<SimDriver> b = SimDriver::randomDrivers(200, 1234);
+        QSet<quint64> uids;
+        QSet<quint32> guids;
+        for (int i = 0; i < a.size(); ++i) {
+            QCOMPARE(a[i].uid(), b[i].uid());
+            QCOMPARE(a[i].guid(), b[i].guid());
+            QCOMPARE(a[i].uid() >> 32, quint64(SimDriver::HalvornManufacturerId));
+            QVERIFY((a[i].uid() & 0xFFFFFFFFu) != 0xFFFFFFFFu);
+            uids.insert(a[i].uid());
+            guids.insert(a[i].guid());
+        }
+        QCOMPARE(uids.size(), 200);
+        QCOMPARE(guids.size(), 200);
+        QVERIFY(a.first().uid() != SimDriver::randomDrivers(1, 1235).first().uid()); // another seed, others
+        // The installation's "random" entry draws the same population.
+        SimDmxLine line;
+        QString error;
+        QVERIFY2(line.load(QJsonDocument::fromJson(R"({"random":{"count":200,"seed":1234}})").object(), &error),
+                 qPrintable(error));
+        QCOMPARE(line.drivers().size(), 200);
+        QCOMPARE(line.drivers().last().uid(), a.last().uid());
+    }
+
+    void concurrentTrafficAndChanges()
+    {
+        // The firmware (another thread) keeps the line busy while this thread
+        // changes the equipment; every answer must stay well formed and no
+        // change may get lost.
+        constexpr int Rounds = 20000;
+        SimDmxLine line;
+        line.addDriver(tableDriver(1, 1, 0x0102));
+        const QJsonObject section = line.save();
+        QAtomicInt badAnswers = 0;
+        QAtomicInt firmwareRounds = 0;
+        QAtomicInt stop = 0;
+        QSemaphore started;
+        std::unique_ptr<QThread> firmware(QThread::create([&] {
+            const QByteArray read = chorus("D0 0D 02 01 09 00 00 00");
+            const QByteArray levels(512, char(0x40));
+            started.release();
+            while (!stop.loadAcquire() && firmwareRounds.loadRelaxed() < 10000000) {
+                const SimAnswer answer = line.handleFrame(read);
+                if (answer.status != Answered || answer.data.size() != 9 || quint8(answer.data[1]) != 0x8D)
+                    badAnswers.ref();
+                line.setpointFrame(levels, false, 0);
+                firmwareRounds.ref();
+            }
+        }));
+        firmware->start();
+        QVERIFY(started.tryAcquire(1, 10000));
+
+        // Keep changing until both sides have done plenty of rounds while the
+        // other was running (bounded in time for a starved thread).
+        int lostChanges = 0;
+        QElapsedTimer clock;
+        clock.start();
+        for (int round = 0; (round < Rounds || firmwareRounds.loadRelaxed() < Rounds) && clock.elapsed() < 20000; ++round) {
+            // Reloading and growing the line moves every driver in memory.
+            lostChanges += !line.load(section, nullptr);
+            for (int k = 0; k < 8; ++k)
+                line.addChainedDriver(line.addDriver(tableDriver(2, 2, quint16(0x0203 + k))), tableDriver(3, 3, 0));
+            const quint16 value = quint16(round % 1024);
+            line.updateDriver(0, 0, [value](SimDriver& d) { d.setParameterValue(9, value); });
+            const auto head = line.driver(0);
+            const auto cell = line.driver(8, 1);
+            lostChanges += !head || head->parameterValue(9) != value || !cell || cell->guid() != 3;
+            line.removeChain(8);
+        }
+        stop.storeRelease(1);
+        QVERIFY(firmware->wait(30000));
+        QCOMPARE(lostChanges, 0);
+        QCOMPARE(badAnswers.loadRelaxed(), 0);
+        QCOMPARE(line.chainCount(), 8);
+        QVERIFY(firmwareRounds.loadRelaxed() >= Rounds);
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSimDmxLine)
 #include "tst_simdmxline.moc"

@@ -2,20 +2,19 @@
 // routing, DMX frame assembly from set-point blocks, plugging, the USB
 // behaviour of handles, fault injection, latency and the installation file.
 
+#include "tests/support/testthreads.h"
+
 #include "sim/simdongle.h"
 #include "sim/simfault.h"
 #include "sim/siminstallation.h"
 #include "sim/virtualportline.h"
 
-#include <QElapsedTimer>
-#include <QJsonArray>
 #include <QJsonDocument>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <atomic>
 #include <chrono>
-#include <thread>
 
 using namespace halvorn;
 using sim::SimDongle;
@@ -44,6 +43,9 @@ QByteArray packet(std::initializer_list<int> values, int length = 64)
     return out;
 }
 
+const QByteArray VersionRead = packet({0x0D, 0, 0});
+const QByteArray VersionReply = bytes({0x8D, 0, 0, 0, 5});
+
 // A Chorus frame with its checksum.
 QByteArray chorus(int command, int address, int number, int value = 0)
 {
@@ -52,40 +54,28 @@ QByteArray chorus(int command, int address, int number, int value = 0)
     int sum = 0;
     for (char byte : frame)
         sum += quint8(byte);
-    frame.append(char(sum & 0xFF));
-    return frame;
-}
-
-QByteArray commandPacket(const QByteArray& frame)
-{
-    return bytes({0x02, int(frame.size())}) + frame;
+    return frame.append(char(sum & 0xFF));
 }
 
 // The set-point blocks of one frame, in the order the tool sends them.
-QList<QByteArray> setpointBlocks(const QByteArray& levels, bool chorusOutput, quint8 mode)
+QList<QByteArray> setpointBlocks(const QByteArray& levels, bool chorusOutput = false, quint8 mode = 0)
 {
     const int n = int(levels.size());
     const auto block = [&](int i) {
-        QByteArray out(64, '\0');
-        out[0] = 0x03;
-        out[1] = char(n & 0xFF);
-        out[2] = char(((n >> 8) & 0x0F) | ((i << 4) & 0xF0));
+        QByteArray out = packet({0x03, n & 0xFF, ((n >> 8) & 0x0F) | ((i << 4) & 0xF0)});
         const QByteArray data = levels.mid(60 * i, 60);
         std::copy(data.begin(), data.end(), out.begin() + 4);
         return out;
     };
     QList<QByteArray> blocks;
-    if (n > 60) {
-        for (int i = 1; i <= n / 60; ++i)
-            blocks.append(block(i));
-    }
+    for (int i = 1; n > 60 && i <= n / 60; ++i)
+        blocks.append(block(i));
     QByteArray first = block(0);
     if (chorusOutput) {
         first[2] = char(quint8(first[2]) | 0x10);
         first[3] = char(mode);
     }
-    blocks.append(first);
-    return blocks;
+    return blocks << first;
 }
 
 QByteArray levelsOf(int count)
@@ -96,14 +86,18 @@ QByteArray levelsOf(int count)
     return levels;
 }
 
+void sendFrame(SimDongle& dongle, const QList<QByteArray>& blocks)
+{
+    for (const QByteArray& block : blocks)
+        dongle.process(block);
+}
+
 // An opened, claimed handle on the first device of the list.
 UsbHandle openFirst(VirtualPortline& portline)
 {
     QList<UsbDevice> devices;
-    if (portline.getDeviceList(devices) < 1)
-        return nullptr;
     UsbHandle handle = nullptr;
-    if (portline.open(devices.first(), handle) != usb::UsbSuccess)
+    if (portline.getDeviceList(devices) < 1 || portline.open(devices.first(), handle) != usb::UsbSuccess)
         return nullptr;
     portline.claimInterface(handle, 0);
     return handle;
@@ -113,19 +107,48 @@ struct Exchange {
     int outResult = 0;
     int inResult = 0;
     QByteArray reply;
+    bool failed() const { return outResult != 0 || inResult != 0; }
 };
 
-Exchange exchange(VirtualPortline& portline, UsbHandle handle, QByteArray request, int capacity = 64,
-                  unsigned int timeoutMs = 500)
+Exchange exchange(VirtualPortline& portline, UsbHandle handle, QByteArray request = VersionRead, int capacity = 64)
 {
     Exchange result;
     int transferred = 0;
     result.outResult = portline.bulkTransfer(handle, 0x01, reinterpret_cast<unsigned char*>(request.data()),
-                                             int(request.size()), &transferred, timeoutMs);
+                                             int(request.size()), &transferred, 500);
     unsigned char buffer[256] = {};
-    result.inResult = portline.bulkTransfer(handle, 0x81, buffer, capacity, &transferred, timeoutMs);
+    result.inResult = portline.bulkTransfer(handle, 0x81, buffer, capacity, &transferred, 500);
     result.reply = QByteArray(reinterpret_cast<const char*>(buffer), transferred);
     return result;
+}
+
+// A portline with one dongle, opened; faults time out at once.
+struct OpenPortline {
+    VirtualPortline portline;
+    std::shared_ptr<SimDongle> dongle;
+    UsbHandle handle = nullptr;
+
+    explicit OpenPortline(const SimFault* fault = nullptr)
+    {
+        portline.setTimeoutWaitMs(1);
+        dongle = portline.plug();
+        if (fault)
+            dongle->injectFault(*fault);
+        handle = openFirst(portline);
+    }
+    Exchange run(const QByteArray& request = VersionRead, int capacity = 64)
+    {
+        return exchange(portline, handle, request, capacity);
+    }
+};
+
+QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
+{
+    const QString path = dir.filePath(name);
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
+        qWarning("cannot write %s", qPrintable(path));
+    return path;
 }
 
 } // namespace
@@ -139,17 +162,19 @@ private Q_SLOTS:
     {
         QTest::addColumn<QByteArray>("request");
         QTest::addColumn<QByteArray>("reply");
-        //                                  request                                reply
-        QTest::newRow("read version")      << packet({0x0D, 0, 0})                 << bytes({0x8D, 0, 0, 0, 5});
-        QTest::newRow("read capabilities") << packet({0x0D, 0, 2})                 << bytes({0x8D, 0, 2, 0, 0x7F});
-        QTest::newRow("read channels")     << packet({0x0D, 0, 37})                << bytes({0x8D, 0, 37, 2, 0});
-        QTest::newRow("read unknown")      << packet({0x0D, 0x12, 0x34})           << bytes({0x8D, 0x12, 0x34, 0, 0});
-        QTest::newRow("write mode")        << packet({0x0E, 0, 12, 1, 2})          << bytes({0x8E, 0, 12, 1, 2});
-        QTest::newRow("short read")        << bytes({0x0D, 0})                     << QByteArray();
-        QTest::newRow("short write")       << bytes({0x0E, 0, 12, 1})              << QByteArray();
-        QTest::newRow("unknown code")      << packet({0x55, 0, 0})                 << QByteArray();
-        QTest::newRow("empty")             << QByteArray()                         << QByteArray();
-        QTest::newRow("set-point ack")     << packet({0x03, 0, 0, 0})              << bytes({0x83, 0});
+        //                                     request                        reply
+        QTest::newRow("read version")      << VersionRead                  << VersionReply;
+        QTest::newRow("read capabilities") << packet({0x0D, 0, 2})         << bytes({0x8D, 0, 2, 0, 0x7F});
+        QTest::newRow("read channels")     << packet({0x0D, 0, 37})        << bytes({0x8D, 0, 37, 2, 0});
+        QTest::newRow("read unknown")      << packet({0x0D, 0x12, 0x34})   << bytes({0x8D, 0x12, 0x34, 0, 0});
+        QTest::newRow("write mode")        << packet({0x0E, 0, 12, 1, 2})  << bytes({0x8E, 0, 12, 1, 2});
+        QTest::newRow("short read")        << bytes({0x0D, 0})             << QByteArray();
+        QTest::newRow("short write")       << bytes({0x0E, 0, 12, 1})      << QByteArray();
+        QTest::newRow("unknown code")      << packet({0x55, 0, 0})         << QByteArray();
+        QTest::newRow("empty")             << QByteArray()                 << QByteArray();
+        QTest::newRow("set-point ack")     << packet({0x03, 0, 0, 0})      << bytes({0x83, 0});
+        QTest::newRow("truncated command") << bytes({0x02, 9, 0xD0, 0x0D}) << QByteArray();
+        QTest::newRow("set-point header cut short") << bytes({0x03, 0xFF}) << QByteArray();
     }
 
     void parameterPackets()
@@ -158,6 +183,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         SimDongle dongle(5, 0x007F);
         QCOMPARE(dongle.process(request), reply);
+        QCOMPARE(dongle.dmxLine().commandFrameCount(), 0);
     }
 
     void parameterMemoryKeepsWritesAndProtectsReadOnlyWords()
@@ -170,30 +196,26 @@ private Q_SLOTS:
             dongle.process(packet({0x0E, 0, readOnly, 0x12, 0x34}));
             QCOMPARE(dongle.process(packet({0x0D, 0, readOnly})), before);
         }
+        dongle.setAnswersVersionRead(false);
+        QCOMPARE(dongle.process(VersionRead), QByteArray());
+        QCOMPARE(dongle.process(packet({0x0D, 0, 2})), bytes({0x8D, 0, 2, 0, 0x7F}));
     }
 
     void statusFlagsShowTheDaliSupply()
     {
         SimDongle dongle(5, 0x007F);
-        QCOMPARE(dongle.parameter(SimDongle::StatusFlagsAddress) & SimDongle::DaliBusConnected, 0);
+        const auto supplied = [&dongle] { return dongle.parameter(SimDongle::StatusFlagsAddress) & SimDongle::DaliBusConnected; };
+        QCOMPARE(supplied(), 0);
         dongle.process(packet({0x0E, 0, 8, 0, 1})); // bus power on
         QCOMPARE(dongle.process(packet({0x0D, 0, 4})).at(4) & 0x01, 0x01);
         dongle.process(packet({0x0E, 0, 8, 0, 0}));
-        QCOMPARE(dongle.parameter(SimDongle::StatusFlagsAddress) & SimDongle::DaliBusConnected, 0);
+        QCOMPARE(supplied(), 0);
         dongle.daliBus().setExternalSupply(true);
-        QCOMPARE(dongle.parameter(SimDongle::StatusFlagsAddress) & SimDongle::DaliBusConnected, 1);
+        QCOMPARE(supplied(), 1);
         // Plugging in switches the dongle's own supply off again.
         dongle.process(packet({0x0E, 0, 8, 0, 1}));
         dongle.powerUp();
         QCOMPARE(dongle.parameter(SimDongle::ConfigurationFlagsAddress), quint16(0));
-    }
-
-    void silentVersionRead()
-    {
-        SimDongle dongle(5, 0x007F);
-        dongle.setAnswersVersionRead(false);
-        QCOMPARE(dongle.process(packet({0x0D, 0, 0})), QByteArray());
-        QCOMPARE(dongle.process(packet({0x0D, 0, 2})), bytes({0x8D, 0, 2, 0, 0x7F}));
     }
 
     void commandFramesAreRouted_data()
@@ -201,19 +223,19 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("frame");
         QTest::addColumn<quint16>("capabilities");
         QTest::addColumn<bool>("toDmxLine");
-        //                                     frame                          capabilities      DMX line?
-        QTest::newRow("tag read 16-bit")    << chorus(0x0D, 0, 0x0A80)       << quint16(0x007F) << false;
-        QTest::newRow("tag write 8-bit")    << chorus(0x0E, 0, 0x0A10, 5)    << quint16(0x007F) << false;
+        //                                     frame                            capabilities      DMX line?
+        QTest::newRow("tag read 16-bit")    << chorus(0x0D, 0, 0x0A80)         << quint16(0x007F) << false;
+        QTest::newRow("tag write 8-bit")    << chorus(0x0E, 0, 0x0A10, 5)      << quint16(0x007F) << false;
         QTest::newRow("DALI pass-through")  << chorus(0x0E, 0, 0x0B40, 0xFE00) << quint16(0x007F) << false;
-        QTest::newRow("last tag number")    << chorus(0x0D, 0, 0x0BFF)       << quint16(0x007F) << false;
-        QTest::newRow("below tag range")    << chorus(0x0D, 0, 0x09FF)       << quint16(0x007F) << true;
-        QTest::newRow("above tag range")    << chorus(0x0D, 0, 0x0C00)       << quint16(0x007F) << true;
-        QTest::newRow("driver address 1")   << chorus(0x0D, 1, 0x0A80)       << quint16(0x007F) << true;
-        QTest::newRow("find-next command")  << chorus(0x1D, 0, 0x0A80)       << quint16(0x007F) << true;
-        QTest::newRow("skip read")          << chorus(0x85, 0, 0x0A80)       << quint16(0x007F) << true;
+        QTest::newRow("last tag number")    << chorus(0x0D, 0, 0x0BFF)         << quint16(0x007F) << false;
+        QTest::newRow("below tag range")    << chorus(0x0D, 0, 0x09FF)         << quint16(0x007F) << true;
+        QTest::newRow("above tag range")    << chorus(0x0D, 0, 0x0C00)         << quint16(0x007F) << true;
+        QTest::newRow("driver address 1")   << chorus(0x0D, 1, 0x0A80)         << quint16(0x007F) << true;
+        QTest::newRow("find-next command")  << chorus(0x1D, 0, 0x0A80)         << quint16(0x007F) << true;
+        QTest::newRow("skip read")          << chorus(0x85, 0, 0x0A80)         << quint16(0x007F) << true;
         QTest::newRow("short frame")        << chorus(0x0D, 0, 0x0A80).left(8) << quint16(0x007F) << true;
-        QTest::newRow("RDM request")        << packet({0xCC, 0x01, 24}, 26)  << quint16(0x007F) << true;
-        QTest::newRow("no Keymark port")    << chorus(0x0D, 0, 0x0A80)       << quint16(0x001F) << true;
+        QTest::newRow("RDM request")        << packet({0xCC, 0x01, 24}, 26)    << quint16(0x007F) << true;
+        QTest::newRow("no Keymark port")    << chorus(0x0D, 0, 0x0A80)         << quint16(0x001F) << true;
     }
 
     void commandFramesAreRouted()
@@ -222,21 +244,15 @@ private Q_SLOTS:
         QFETCH(quint16, capabilities);
         QFETCH(bool, toDmxLine);
         SimDongle dongle(5, capabilities);
-        const QByteArray reply = dongle.process(commandPacket(frame));
+        const QByteArray reply = dongle.process(bytes({0x02, int(frame.size())}) + frame);
         QCOMPARE(dongle.dmxLine().commandFrameCount(), toDmxLine ? 1 : 0);
+        QCOMPARE(dongle.keymarkPort().frameCount(), toDmxLine ? 0 : 1);
         if (toDmxLine)
             QCOMPARE(dongle.dmxLine().lastCommandFrame(), frame);
         // 0x82, status, answer length, answer: never more than a packet.
         QVERIFY(reply.size() >= 3 && reply.size() <= 64);
         QCOMPARE(quint8(reply.at(0)), quint8(0x82));
         QCOMPARE(int(quint8(reply.at(2))), int(reply.size()) - 3);
-    }
-
-    void truncatedCommandFrameIsNotSent()
-    {
-        SimDongle dongle(5, 0x007F);
-        QCOMPARE(dongle.process(bytes({0x02, 9, 0xD0, 0x0D})), QByteArray());
-        QCOMPARE(dongle.dmxLine().commandFrameCount(), 0);
     }
 
     void daliCodesNeedTheDaliCapability()
@@ -254,12 +270,12 @@ private Q_SLOTS:
         QTest::addColumn<bool>("chorusOutput");
         QTest::addColumn<int>("mode");
         QTest::newRow("512, plain")        << 512 << false << 0;
-        QTest::newRow("512, Chorus 0x21")  << 512 << true << 0x21;
-        QTest::newRow("60, one block")     << 60 << false << 0;
-        QTest::newRow("61, two blocks")    << 61 << false << 0;
-        QTest::newRow("120, three blocks") << 120 << true << 0x13;
-        QTest::newRow("24, Chorus")        << 24 << true << 0x05;
-        QTest::newRow("1 slot")            << 1 << false << 0;
+        QTest::newRow("512, Chorus 0x21")  << 512 << true  << 0x21;
+        QTest::newRow("60, one block")     << 60  << false << 0;
+        QTest::newRow("61, two blocks")    << 61  << false << 0;
+        QTest::newRow("120, three blocks") << 120 << true  << 0x13;
+        QTest::newRow("24, Chorus")        << 24  << true  << 0x05;
+        QTest::newRow("1 slot")            << 1   << false << 0;
     }
 
     void setpointBlocksMakeFrames()
@@ -282,17 +298,13 @@ private Q_SLOTS:
     void lostBlockDropsOnlyItsFrame()
     {
         SimDongle dongle(5, 0x007F);
-        const QByteArray first = levelsOf(512);
-        QList<QByteArray> blocks = setpointBlocks(first, false, 0);
+        QList<QByteArray> blocks = setpointBlocks(levelsOf(512));
         blocks.removeAt(3);
-        for (const QByteArray& block : std::as_const(blocks))
-            dongle.process(block);
+        sendFrame(dongle, blocks);
         QCOMPARE(dongle.dmxFrameCount(), 0);
-
-        QByteArray second = first;
+        QByteArray second = levelsOf(512);
         second[200] = char(0xFF);
-        for (const QByteArray& block : setpointBlocks(second, false, 0))
-            dongle.process(block);
+        sendFrame(dongle, setpointBlocks(second));
         QCOMPARE(dongle.dmxFrameCount(), 1);
         QCOMPARE(dongle.lastDmxFrame(), second);
     }
@@ -301,13 +313,10 @@ private Q_SLOTS:
     {
         SimDongle dongle(5, 0x007F);
         const QByteArray levels = levelsOf(900); // blocks 1 … 15, the most a header can number
-        for (const QByteArray& block : setpointBlocks(levels, false, 0))
-            dongle.process(block);
+        sendFrame(dongle, setpointBlocks(levels));
         QCOMPARE(dongle.lastDmxFrame(), levels.left(512));
-        for (const QByteArray& block : setpointBlocks(levelsOf(4095), false, 0))
-            dongle.process(block); // block numbers wrap: what is kept stays inside the universe
+        sendFrame(dongle, setpointBlocks(levelsOf(4095))); // block numbers wrap
         QVERIFY(dongle.lastDmxFrame().size() <= 512);
-        QVERIFY(dongle.process(bytes({0x03, 0xFF})).isEmpty()); // a header cut short
     }
 
     void plugAndUnplugChangeTheBus()
@@ -321,16 +330,15 @@ private Q_SLOTS:
         QCOMPARE(descriptor.idVendor, quint16(0x04D8));
         QCOMPARE(descriptor.idProduct, quint16(0xFF00));
         const UsbDevice firstDevice = devices.first();
-
         UsbHandle handle = openFirst(portline);
         QVERIFY(handle);
         QCOMPARE(portline.deviceOf(handle), firstDevice);
-        QCOMPARE(exchange(portline, handle, packet({0x0D, 0, 0})).reply, bytes({0x8D, 0, 0, 0, 5}));
+        QCOMPARE(exchange(portline, handle).reply, VersionReply);
 
         QVERIFY(portline.unplug(dongle));
         QVERIFY(!portline.unplug(dongle));
         QCOMPARE(portline.getDeviceList(devices), 0);
-        const Exchange gone = exchange(portline, handle, packet({0x0D, 0, 0}));
+        const Exchange gone = exchange(portline, handle);
         QCOMPARE(gone.outResult, int(usb::UsbErrorNoDevice));
         QCOMPARE(gone.inResult, int(usb::UsbErrorNoDevice));
         QCOMPARE(portline.claimInterface(handle, 0), int(usb::UsbErrorNoDevice));
@@ -339,10 +347,9 @@ private Q_SLOTS:
         portline.plug(dongle);
         QCOMPARE(portline.getDeviceList(devices), 1);
         QVERIFY(devices.first() != firstDevice); // a new USB device
-        QCOMPARE(exchange(portline, handle, packet({0x0D, 0, 0})).outResult, int(usb::UsbErrorNoDevice));
+        QCOMPARE(exchange(portline, handle).outResult, int(usb::UsbErrorNoDevice));
         portline.close(handle);
-        UsbHandle again = openFirst(portline);
-        QCOMPARE(exchange(portline, again, packet({0x0D, 0, 0})).reply, bytes({0x8D, 0, 0, 0, 5}));
+        QCOMPARE(exchange(portline, openFirst(portline)).reply, VersionReply);
         QCOMPARE(portline.openHandleCount(), 1);
     }
 
@@ -352,46 +359,38 @@ private Q_SLOTS:
         auto dongle = portline.plug();
         UsbHandle handle = openFirst(portline);
         std::atomic<int> result{1};
-        std::thread reader([&] {
+        test::ThreadGroup reader(1, [&](int) {
             unsigned char buffer[64];
             int transferred = 0;
             result = portline.bulkTransfer(handle, 0x81, buffer, 64, &transferred, 30000);
         });
         QTRY_COMPARE_WITH_TIMEOUT(dongle->transferCount(SimFault::In), 1, 5000);
         portline.unplug(dongle);
-        QTRY_COMPARE_WITH_TIMEOUT(result.load(), int(usb::UsbErrorNoDevice), 5000);
-        reader.join();
+        QVERIFY(reader.join(5000));
+        QCOMPARE(result.load(), int(usb::UsbErrorNoDevice));
     }
 
     void faultSchedules_data()
     {
         QTest::addColumn<SimFault>("fault");
-        QTest::addColumn<QList<bool>>("fails"); // per exchange: read version, read 37, alternating
-        const SimFault next2 = SimFault::timeout().next(2);
-        const SimFault every3 = SimFault::stall().everyNth(3);
-        const SimFault version = SimFault::timeout().forCode(0x0D).forParameter(0);
-        const SimFault writes = SimFault::stall(SimFault::Out).forCode(0x0E);
-        QTest::newRow("next 2")             << next2   << QList<bool>{true, true, false, false, false, false};
-        QTest::newRow("every 3rd")          << every3  << QList<bool>{false, false, true, false, false, true};
-        QTest::newRow("version reads only") << version << QList<bool>{true, false, true, false, true, false};
-        QTest::newRow("writes only")        << writes  << QList<bool>{false, false, false, false, false, false};
+        QTest::addColumn<QList<bool>>("fails"); // per exchange, reading parameters 0 and 37 in turn
+        QTest::newRow("next 2")             << SimFault::timeout().next(2)
+                                            << QList<bool>{true, true, false, false, false, false};
+        QTest::newRow("every 3rd")          << SimFault::stall().everyNth(3)
+                                            << QList<bool>{false, false, true, false, false, true};
+        QTest::newRow("version reads only") << SimFault::timeout().forCode(0x0D).forParameter(0)
+                                            << QList<bool>{true, false, true, false, true, false};
+        QTest::newRow("writes only")        << SimFault::stall(SimFault::Out).forCode(0x0E)
+                                            << QList<bool>{false, false, false, false, false, false};
     }
 
     void faultSchedules()
     {
         QFETCH(SimFault, fault);
         QFETCH(QList<bool>, fails);
-        VirtualPortline portline;
-        portline.setTimeoutWaitMs(1);
-        auto dongle = portline.plug();
-        dongle->injectFault(fault);
-        UsbHandle handle = openFirst(portline);
-        for (int i = 0; i < fails.size(); ++i) {
-            const int address = i % 2 == 0 ? 0 : 37;
-            const Exchange result = exchange(portline, handle, packet({0x0D, 0, address}));
-            const bool failed = result.outResult != 0 || result.inResult != 0;
-            QVERIFY2(failed == fails.at(i), qPrintable(QString("exchange %1").arg(i)));
-        }
+        OpenPortline open(&fault);
+        for (int i = 0; i < fails.size(); ++i)
+            QVERIFY2(open.run(packet({0x0D, 0, i % 2 == 0 ? 0 : 37})).failed() == fails.at(i), qPrintable(QString::number(i)));
     }
 
     void replyFaults_data()
@@ -400,15 +399,16 @@ private Q_SLOTS:
         QTest::addColumn<int>("capacity");
         QTest::addColumn<int>("inResult");
         QTest::addColumn<QByteArray>("reply");
-        //                          fault                         capacity  IN result                  reply received
-        QTest::newRow("cut to 1")     << SimFault::reply(1)       << 64 << 0                          << bytes({0x8D});
-        QTest::newRow("cut to 0")     << SimFault::reply(0)       << 64 << 0                          << QByteArray();
-        QTest::newRow("padded to 7")  << SimFault::reply(7)       << 64 << 0                          << bytes({0x8D, 0, 0, 0, 5, 0xEE, 0xEE});
-        QTest::newRow("too long")     << SimFault::reply(70)      << 64 << int(usb::UsbErrorOverflow)  << (bytes({0x8D, 0, 0, 0, 5}) + QByteArray(59, char(0xEE)));
-        QTest::newRow("small buffer") << SimFault::reply(5)       << 3  << int(usb::UsbErrorOverflow)  << bytes({0x8D, 0, 0});
-        QTest::newRow("garbled")      << SimFault::garbled()      << 64 << 0                          << bytes({0x8D ^ 0xA5, 0xA5, 0xA5, 0xA5, 5 ^ 0xA5});
-        QTest::newRow("stalled")      << SimFault::stall()        << 64 << int(usb::UsbErrorPipe)      << QByteArray();
-        QTest::newRow("timed out")    << SimFault::timeout()      << 64 << int(usb::UsbErrorTimeout)   << QByteArray();
+        const int overflow = usb::UsbErrorOverflow;
+        //                               fault                 capacity  IN result  reply received
+        QTest::newRow("cut to 1")     << SimFault::reply(1)  << 64 << 0        << bytes({0x8D});
+        QTest::newRow("cut to 0")     << SimFault::reply(0)  << 64 << 0        << QByteArray();
+        QTest::newRow("padded to 7")  << SimFault::reply(7)  << 64 << 0        << VersionReply + bytes({0xEE, 0xEE});
+        QTest::newRow("too long")     << SimFault::reply(70) << 64 << overflow << VersionReply + QByteArray(59, char(0xEE));
+        QTest::newRow("small buffer") << SimFault::reply(5)  << 3  << overflow << bytes({0x8D, 0, 0});
+        QTest::newRow("garbled")      << SimFault::garbled() << 64 << 0        << bytes({0x8D ^ 0xA5, 0xA5, 0xA5, 0xA5, 5 ^ 0xA5});
+        QTest::newRow("stalled")      << SimFault::stall()   << 64 << int(usb::UsbErrorPipe)    << QByteArray();
+        QTest::newRow("timed out")    << SimFault::timeout() << 64 << int(usb::UsbErrorTimeout) << QByteArray();
         QTest::newRow("I/O error")    << SimFault::error(usb::UsbErrorIo, SimFault::In) << 64 << int(usb::UsbErrorIo) << QByteArray();
     }
 
@@ -418,28 +418,22 @@ private Q_SLOTS:
         QFETCH(int, capacity);
         QFETCH(int, inResult);
         QFETCH(QByteArray, reply);
-        VirtualPortline portline;
-        portline.setTimeoutWaitMs(1);
-        auto dongle = portline.plug();
-        dongle->injectFault(fault.next(1));
-        UsbHandle handle = openFirst(portline);
-        const Exchange result = exchange(portline, handle, packet({0x0D, 0, 0}), capacity);
+        const SimFault once = fault.next(1);
+        OpenPortline open(&once);
+        const Exchange result = open.run(VersionRead, capacity);
         QCOMPARE(result.outResult, 0);
         QCOMPARE(result.inResult, inResult);
         QCOMPARE(result.reply, reply);
-        // The fault was used up: the next exchange is clean.
-        QCOMPARE(exchange(portline, handle, packet({0x0D, 0, 0})).reply, bytes({0x8D, 0, 0, 0, 5}));
+        QCOMPARE(open.run().reply, VersionReply); // the fault was used up
     }
 
     void unplugFaultPullsTheDongleMidExchange()
     {
-        VirtualPortline portline;
-        auto dongle = portline.plug();
-        dongle->injectFault(SimFault::unplug(SimFault::In).forCode(0x0D).forParameter(8));
-        UsbHandle handle = openFirst(portline);
-        QCOMPARE(exchange(portline, handle, packet({0x0D, 0, 4})).inResult, 0);
-        QCOMPARE(exchange(portline, handle, packet({0x0D, 0, 8})).inResult, int(usb::UsbErrorNoDevice));
-        QVERIFY(!portline.isPlugged(dongle));
+        const SimFault unplug = SimFault::unplug(SimFault::In).forCode(0x0D).forParameter(8);
+        OpenPortline open(&unplug);
+        QCOMPARE(open.run(packet({0x0D, 0, 4})).inResult, 0);
+        QCOMPARE(open.run(packet({0x0D, 0, 8})).inResult, int(usb::UsbErrorNoDevice));
+        QVERIFY(!open.portline.isPlugged(open.dongle));
     }
 
     void openAndClaimResults()
@@ -467,15 +461,11 @@ private Q_SLOTS:
 
     void latencyDelaysTheReply()
     {
-        VirtualPortline portline;
-        portline.setLatencyUs(1000);
-        portline.plug();
-        UsbHandle handle = openFirst(portline);
+        OpenPortline open;
+        open.portline.setLatencyUs(1000);
         const auto start = std::chrono::steady_clock::now();
-        const Exchange result = exchange(portline, handle, packet({0x0D, 0, 0}));
-        const auto elapsed = std::chrono::steady_clock::now() - start;
-        QCOMPARE(result.reply, bytes({0x8D, 0, 0, 0, 5}));
-        QVERIFY(elapsed >= std::chrono::microseconds(1000));
+        QCOMPARE(open.run().reply, VersionReply);
+        QVERIFY(std::chrono::steady_clock::now() - start >= std::chrono::microseconds(1000));
     }
 
     void builtInInstallation()
@@ -498,20 +488,13 @@ private Q_SLOTS:
 
     void installationRoundTrip()
     {
-        const QByteArray text = R"({"dongles": [
+        QTemporaryDir dir;
+        QString error;
+        auto portline = VirtualPortline::fromInstallationFile(writeFile(dir, "installation.json", R"({"dongles": [
             {"name": "Bench", "firmwareVersion": 6, "capabilities": "0x0005", "keymarkVersion": 3,
              "parameters": {"37": 120, "0x000C": "0x0102"}, "dali": {}, "dmx": {}, "keymark": {}},
             {"name": "Old", "firmwareVersion": 3, "answersVersionRead": false}
-        ]})";
-        QTemporaryDir dir;
-        const QString path = dir.filePath("installation.json");
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text);
-        }
-        QString error;
-        auto portline = VirtualPortline::fromInstallationFile(path, &error);
+        ]})"), &error);
         QVERIFY2(portline, qPrintable(error));
         const auto dongles = portline->pluggedDongles();
         QCOMPARE(dongles.size(), 2);
@@ -532,18 +515,19 @@ private Q_SLOTS:
 
     void malformedInstallations_data()
     {
-        QTest::addColumn<QByteArray>("text");
+        QTest::addColumn<QByteArray>("text"); // null: no file at all
         QTest::addColumn<QString>("message");
+        QTest::newRow("missing file")           << QByteArray()                          << "cannot open";
         QTest::newRow("syntax error on line 3") << QByteArray("{\n\"dongles\": [\n{,}]}") << "line 3";
-        QTest::newRow("not an object")          << QByteArray("[1, 2]")                 << "JSON object";
-        QTest::newRow("no dongles")             << QByteArray("{\"dongle\": []}")       << "\"dongles\" array";
-        QTest::newRow("dongle not an object")   << QByteArray("{\"dongles\": [5]}")     << "dongle 1";
-        QTest::newRow("bad capabilities")       << QByteArray("{\"dongles\": [{}, {\"capabilities\": \"lots\"}]}") << "dongle 2: \"capabilities\"";
-        QTest::newRow("version out of range")   << QByteArray("{\"dongles\": [{\"firmwareVersion\": 70000}]}") << "\"firmwareVersion\"";
-        QTest::newRow("fractional number")      << QByteArray("{\"dongles\": [{\"keymarkVersion\": 1.5}]}") << "\"keymarkVersion\"";
-        QTest::newRow("bad parameter address")  << QByteArray("{\"dongles\": [{\"parameters\": {\"x\": 1}}]}") << "\"parameters\"";
-        QTest::newRow("dali not an object")     << QByteArray("{\"dongles\": [{\"dali\": true}]}") << "\"dali\"";
-        QTest::newRow("name not a text")        << QByteArray("{\"dongles\": [{\"name\": 5}]}") << "\"name\"";
+        QTest::newRow("not an object")          << QByteArray("[1, 2]")                  << "JSON object";
+        QTest::newRow("no dongles")             << QByteArray(R"({"dongle": []})")       << "\"dongles\" array";
+        QTest::newRow("dongle not an object")   << QByteArray(R"({"dongles": [5]})")     << "dongle 1";
+        QTest::newRow("bad capabilities")       << QByteArray(R"({"dongles": [{}, {"capabilities": "lots"}]})") << "dongle 2: \"capabilities\"";
+        QTest::newRow("version out of range")   << QByteArray(R"({"dongles": [{"firmwareVersion": 70000}]})") << "\"firmwareVersion\"";
+        QTest::newRow("fractional number")      << QByteArray(R"({"dongles": [{"keymarkVersion": 1.5}]})")  << "\"keymarkVersion\"";
+        QTest::newRow("bad parameter address")  << QByteArray(R"({"dongles": [{"parameters": {"x": 1}}]})") << "\"parameters\"";
+        QTest::newRow("dali not an object")     << QByteArray(R"({"dongles": [{"dali": true}]})")          << "\"dali\"";
+        QTest::newRow("name not a text")        << QByteArray(R"({"dongles": [{"name": 5}]})")             << "\"name\"";
     }
 
     void malformedInstallations()
@@ -551,22 +535,10 @@ private Q_SLOTS:
         QFETCH(QByteArray, text);
         QFETCH(QString, message);
         QTemporaryDir dir;
-        const QString path = dir.filePath("bad.json");
-        {
-            QFile file(path);
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(text);
-        }
+        const QString path = text.isNull() ? dir.filePath("none/file.json") : writeFile(dir, "bad.json", text);
         QString error;
         QVERIFY(!VirtualPortline::fromInstallationFile(path, &error));
         QVERIFY2(error.contains(message), qPrintable(error));
-    }
-
-    void missingInstallationFile()
-    {
-        QString error;
-        QVERIFY(!VirtualPortline::fromInstallationFile(QStringLiteral("/nonexistent/file.json"), &error));
-        QVERIFY(error.contains("cannot open"));
     }
 };
 
