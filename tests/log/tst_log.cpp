@@ -191,6 +191,8 @@ void TestLog::labels_data()
     QTest::addColumn<QString>("typeLabel");
     //                                       class         type              class label  type label
     QTest::newRow("dali reply")          << int(DALI)     << int(REPLY)      << "DALI"     << "[REPLY] ";
+    QTest::newRow("general error")       << int(GENERAL)  << int(ERROR)      << "GENERAL"  << "[ERROR] ";
+    QTest::newRow("rdm send")            << int(RDM)      << int(SEND)       << "RDM"      << "[SEND ] ";
     QTest::newRow("rdm desc, ok")        << int(RDM_DESC) << int(OK)         << "RDM DESC" << "[ OK  ] ";
     QTest::newRow("virtual dali, info")  << int(VIRTDALI) << int(INFO)       << "VIRTDALI" << "[INFO ] ";
     QTest::newRow("chorus, python out")  << int(CHORUS)   << int(PYTHON_OUT) << "CHORUS"   << "[PYTHO] ";

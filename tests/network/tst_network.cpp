@@ -408,6 +408,7 @@ void TestNetwork::devicesAreCreatedInTheNetworkThread()
     QCOMPARE(network->findDevice(7), first);
     QCOMPARE(network->findDevice(8), nullptr);
     QCOMPARE(found.count(), 2);
+    QCOMPARE(found.at(0).at(0).value<Device*>(), first);
     QCOMPARE(found.at(1).at(0).value<Device*>(), second);
 }
 
