@@ -5,6 +5,7 @@
 
 #include "general/bytedata.h"
 #include "sim/simrdmpacket.h"
+#include "tests/support/testhelpers.h"
 #include "tests/vx/oladiscovery.h"
 #include "vx/chorusframe.h"
 #include "vx/driverparametertable.h"
@@ -26,15 +27,11 @@
 #include <optional>
 
 using namespace halvorn;
+using test::hex;
 using general::MessageType;
 
 
 namespace {
-
-QByteArray bytes(const char* hex)
-{
-    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
-}
 
 const quint8* data(const QByteArray& array)
 {
@@ -117,13 +114,13 @@ void TestVxFrames::chorusCommandFrames_data()
     QTest::addColumn<int>("word1");
     QTest::addColumn<QByteArray>("frame");
     //                                     code  skip address word0 word1     frame (with checksum)
-    QTest::newRow("read 0x34 of LID 0x0102") << 0x0D << 0 << 0x0102 << 0x34 << 0      << bytes("D0 0D 02 01 34 00 00 00 14");
-    QTest::newRow("read 0x34 skip 3")        << 0x0D << 3 << 0x0102 << 0x34 << 0      << bytes("D0 85 03 02 34 00 00 00 8E");
-    QTest::newRow("write flag 57 set")       << 0x0E << 0 << 1      << 57   << 0xFFFF << bytes("D0 0E 01 00 39 00 FF FF 16");
-    QTest::newRow("write skip 1")            << 0x0E << 1 << 0x0305 << 2    << 0x1234 << bytes("D0 86 01 05 02 00 34 12 A4");
-    QTest::newRow("find next broadcast")     << 0x1D << 0 << 0      << 0    << 0      << bytes("D0 1D 00 00 00 00 00 00 ED");
-    QTest::newRow("find next skip 4")        << 0x1D << 4 << 9      << 12   << 0      << bytes("D0 95 04 09 0C 00 00 00 7E");
-    QTest::newRow("guid skip 1")             << 0x08 << 1 << 7      << 0    << 0      << bytes("D0 80 01 07 00 00 00 00 58");
+    QTest::newRow("read 0x34 of LID 0x0102") << 0x0D << 0 << 0x0102 << 0x34 << 0      << hex("D0 0D 02 01 34 00 00 00 14");
+    QTest::newRow("read 0x34 skip 3")        << 0x0D << 3 << 0x0102 << 0x34 << 0      << hex("D0 85 03 02 34 00 00 00 8E");
+    QTest::newRow("write flag 57 set")       << 0x0E << 0 << 1      << 57   << 0xFFFF << hex("D0 0E 01 00 39 00 FF FF 16");
+    QTest::newRow("write skip 1")            << 0x0E << 1 << 0x0305 << 2    << 0x1234 << hex("D0 86 01 05 02 00 34 12 A4");
+    QTest::newRow("find next broadcast")     << 0x1D << 0 << 0      << 0    << 0      << hex("D0 1D 00 00 00 00 00 00 ED");
+    QTest::newRow("find next skip 4")        << 0x1D << 4 << 9      << 12   << 0      << hex("D0 95 04 09 0C 00 00 00 7E");
+    QTest::newRow("guid skip 1")             << 0x08 << 1 << 7      << 0    << 0      << hex("D0 80 01 07 00 00 00 00 58");
 }
 
 void TestVxFrames::chorusCommandFrames()
@@ -149,32 +146,32 @@ void TestVxFrames::logMessageDecodesFrame_data()
     const auto rdmText = [](const char* kind, const QByteArray& frame) {
         return QLatin1String(kind) + QString::fromLatin1(frame.toHex(' ').toUpper()) + QString(11, QLatin1Char(' '));
     };
-    const QByteArray dub = withRdmChecksum(bytes("CC 01 24 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10 00 01 0C "
+    const QByteArray dub = withRdmChecksum(hex("CC 01 24 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10 00 01 0C "
                                                  "00 00 00 00 00 00 FF FF FF FF FF FF"));
-    const QByteArray getResponse = withRdmChecksum(bytes("CC 01 1A 7F F0 54 56 00 01 12 34 56 78 9A BC 05 00 00 00 00 21 80 D0 02 00 A1"));
+    const QByteArray getResponse = withRdmChecksum(hex("CC 01 1A 7F F0 54 56 00 01 12 34 56 78 9A BC 05 00 00 00 00 21 80 D0 02 00 A1"));
     QByteArray badRdm = getResponse;
     badRdm[badRdm.size() - 1] = char(badRdm.back() ^ 0x10);
-    const QByteArray oddClass = withRdmChecksum(bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 40 00 01 00"));
-    const QByteArray rdmShort = bytes("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10");
+    const QByteArray oddClass = withRdmChecksum(hex("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 40 00 01 00"));
+    const QByteArray rdmShort = hex("CC 01 18 FF FF FF FF FF FF 7F F0 54 56 00 01 01 00 00 00 00 10");
     using general::SEND, general::REPLY, general::WARN, general::ERRCS, general::FAILURE, general::NOREPLY;
 
-    QTest::newRow("chorus read sent")       << bytes("D0 0D 02 01 34 00 00 00 14") << SEND << SEND
+    QTest::newRow("chorus read sent")       << hex("D0 0D 02 01 34 00 00 00 14") << SEND << SEND
                                             << "CHORUS  D0 0D 02 01 34 00 00 00 14 258       CH_EC_RDP";
-    QTest::newRow("chorus value answer")    << bytes("D0 8D 02 01 34 00 78 56 62") << REPLY << REPLY
+    QTest::newRow("chorus value answer")    << hex("D0 8D 02 01 34 00 78 56 62") << REPLY << REPLY
                                             << "CHORUS  D0 8D 02 01 34 00 78 56 62 258       CH_ER_RDPVAL";
-    QTest::newRow("chorus error answer")    << bytes("D0 CD 02 01 34 00 01 00 D5") << REPLY << WARN
+    QTest::newRow("chorus error answer")    << hex("D0 CD 02 01 34 00 01 00 D5") << REPLY << WARN
                                             << "CHORUS  D0 CD 02 01 34 00 01 00 D5 258       Unknown parameter";
-    QTest::newRow("chorus bad checksum")    << bytes("D0 8D 02 01 34 00 78 56 63") << REPLY << ERRCS
+    QTest::newRow("chorus bad checksum")    << hex("D0 8D 02 01 34 00 78 56 63") << REPLY << ERRCS
                                             << "CHORUS  D0 8D 02 01 34 00 78 56 63 258       CH_ER_RDPVAL" + pad(28) + "Checksum error";
-    QTest::newRow("chorus skip command")    << bytes("D0 85 03 02 34 00 00 00 8E") << SEND << SEND
+    QTest::newRow("chorus skip command")    << hex("D0 85 03 02 34 00 00 00 8E") << SEND << SEND
                                             << "CHORUS  D0 85 03 02 34 00 00 00 8E SKIP 3    CH_EC_RDP (skip)";
-    QTest::newRow("chorus broadcast")       << bytes("D0 1D 00 00 00 00 00 00 ED") << SEND << SEND
+    QTest::newRow("chorus broadcast")       << hex("D0 1D 00 00 00 00 00 00 ED") << SEND << SEND
                                             << "CHORUS  D0 1D 00 00 00 00 00 00 ED BROADCAST CH_EC_FINDNEXT";
-    QTest::newRow("chorus answer of 5")     << bytes("D0 8D 02 01 34") << REPLY << FAILURE
+    QTest::newRow("chorus answer of 5")     << hex("D0 8D 02 01 34") << REPLY << FAILURE
                                             << "CHORUS  D0 8D 02 01 34 258       CH_ER_RDPVAL" + pad(28) + "Error";
-    QTest::newRow("chorus answer of 2")     << bytes("D0 8D") << REPLY << FAILURE
+    QTest::newRow("chorus answer of 2")     << hex("D0 8D") << REPLY << FAILURE
                                             << "CHORUS  D0 8D " + pad(12) + "CH_ER_RDPVAL" + pad(28) + "Error";
-    QTest::newRow("failure decodes nothing") << bytes("D0 8D 02 01 34 00 78 56 62") << FAILURE << FAILURE
+    QTest::newRow("failure decodes nothing") << hex("D0 8D 02 01 34 00 78 56 62") << FAILURE << FAILURE
                                             << pad(8) + "D0 8D 02 01 34 00 78 56 62 " + pad(50) + "Error";
     QTest::newRow("missing answer")         << QByteArray() << NOREPLY << NOREPLY << pad(66) + "No answer";
     QTest::newRow("rdm discovery request")  << dub << SEND << SEND << rdmText("RDM DISC", dub);
@@ -182,7 +179,7 @@ void TestVxFrames::logMessageDecodesFrame_data()
     QTest::newRow("rdm bad checksum")       << badRdm << REPLY << ERRCS << rdmText("RDM GET ", badRdm) + pad(40) + "Checksum error";
     QTest::newRow("rdm unknown class")      << oddClass << SEND << SEND << rdmText("RDM     ", oddClass);
     QTest::newRow("rdm too short")          << rdmShort << REPLY << FAILURE << rdmText("RDM     ", rdmShort) + pad(40) + "Error";
-    QTest::newRow("dmx-class frame")        << bytes("03 00 02") << SEND << SEND << pad(8) + "03 00 02 " + pad(10);
+    QTest::newRow("dmx-class frame")        << hex("03 00 02") << SEND << SEND << pad(8) + "03 00 02 " + pad(10);
 }
 
 void TestVxFrames::logMessageDecodesFrame()
@@ -232,11 +229,11 @@ void TestVxFrames::rdmRequestsAgreeWithOla_data()
         << Ours([](vx::VxNetwork& n) { n.rdmDiscUnMute(all); })
         << Theirs([](auto& src) { return ola::rdm::NewUnMuteRequest(src, olaUid(all), 1, 0); }) << all;
     QTest::newRow("set lid 1")
-        << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x485600000001ull, 0x30, 0x80D0, bytes("00 A1 00 01")); })
+        << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x485600000001ull, 0x30, 0x80D0, hex("00 A1 00 01")); })
         << Theirs([](auto& src) { return new ola::rdm::RDMSetRequest(src, olaUid(0x485600000001ull), 1, 0, 0, 0x80D0, lid1, 4); })
         << 0x485600000001ull;
     QTest::newRow("get driver parameter")
-        << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x7FFF00000000ull, 0x20, 0x80D0, bytes("00 09")); })
+        << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x7FFF00000000ull, 0x20, 0x80D0, hex("00 09")); })
         << Theirs([](auto& src) { return new ola::rdm::RDMGetRequest(src, olaUid(0x7FFF00000000ull), 1, 0, 0, 0x80D0, number9, 2); })
         << 0x7FFF00000000ull;
 }
@@ -291,7 +288,7 @@ void TestVxFrames::discoveryResponseDecoding_data()
     QTest::addColumn<quint64>("uid");
     QTest::addColumn<bool>("compareWithOla");
 
-    const QByteArray example = bytes("FE FE FE FE FE FE FE AA BA 57 BE 75 FE 57 FA 7D BA DF BE FD AA 5D EE 75");
+    const QByteArray example = hex("FE FE FE FE FE FE FE AA BA 57 BE 75 FE 57 FA 7D BA DF BE FD AA 5D EE 75");
     QByteArray badChecksum = example;
     badChecksum[21] = char(0x56);
     const QByteArray encoded = example.mid(8);
@@ -315,7 +312,7 @@ void TestVxFrames::discoveryResponseDecoding_data()
     QTest::newRow("one byte short")             << example.left(23)                            << false << quint64(0)        << true;
     QTest::newRow("only the preamble")          << example.left(8)                             << false << quint64(0)        << true;
     QTest::newRow("nothing")                    << QByteArray()                                << false << quint64(0)        << false;
-    QTest::newRow("noise before the separator") << bytes("FE FE 00") + example.mid(7)          << false << quint64(0)        << true;
+    QTest::newRow("noise before the separator") << hex("FE FE 00") + example.mid(7)          << false << quint64(0)        << true;
     QTest::newRow("two responders overlaid")    << overlaid(0x123456789ABCull, 0x485612345678ull)
                                                 << false << quint64(0)        << true;
     // E1.20's encoding cannot tell this one from a clean answer: the bits
@@ -325,7 +322,7 @@ void TestVxFrames::discoveryResponseDecoding_data()
     QTest::newRow("simulated driver, uid 0")    << sim::SimRdmPacket::discoveryAnswer(0)       << true  << quint64(0)        << true;
     QTest::newRow("simulated driver, highest")  << sim::SimRdmPacket::discoveryAnswer(0xFFFFFFFFFFFEull)
                                                 << true  << 0xFFFFFFFFFFFEull << true;
-    QTest::newRow("trailing bytes ignored")     << example + bytes("00 11")                    << true  << 0x123456789ABCull << true;
+    QTest::newRow("trailing bytes ignored")     << example + hex("00 11")                    << true  << 0x123456789ABCull << true;
 }
 
 void TestVxFrames::discoveryResponseDecoding()

@@ -10,6 +10,7 @@
 #include "sim/simdongle.h"
 #include "sim/simdriver.h"
 #include "sim/simfault.h"
+#include "tests/support/testhelpers.h"
 #include "tests/vx/vxportline.h"
 #include "usb/usbdongle.h"
 #include "vx/vxnetwork.h"
@@ -25,6 +26,7 @@
 #include <thread>
 
 using namespace halvorn;
+using test::hex;
 using general::MessageType;
 using sim::SimDriver;
 using vx::VxNetwork;
@@ -34,11 +36,6 @@ namespace {
 
 constexpr int WaitMs = 5000;
 constexpr int Lid = 0x0102;
-
-QByteArray bytes(const char* hex)
-{
-    return QByteArray::fromHex(QByteArray(hex).replace(' ', ""));
-}
 
 const general::LogMessage* logMessageFromEnd(const VxNetwork* network, int fromEnd)
 {
@@ -115,7 +112,7 @@ void TestVxNetwork::transaction_data()
     QTest::newRow("length byte only")   << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { return r.left(3); }) << NoAnswer   << 0 << general::NOREPLY;
     QTest::newRow("claims 200 bytes")   << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[2] = char(200); return r.leftJustified(64, '\xEE'); })
                                                                                                                 << Malformed  << 61 << general::FAILURE;
-    QTest::newRow("answer of 12 bytes") << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[2] = 12; return r + bytes("01 02 03"); })
+    QTest::newRow("answer of 12 bytes") << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[2] = 12; return r + hex("01 02 03"); })
                                                                                                                 << Malformed  << 12 << general::FAILURE;
     QTest::newRow("padding after it")   << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { return r + QByteArray(20, '\xEE'); })
                                                                                                                 << Answer     << 9 << general::REPLY;
@@ -158,7 +155,7 @@ void TestVxNetwork::transaction()
     const QList<QByteArray> sent = portline.recorder().requests(0x02);
     QCOMPARE(sent.size(), 1);
     if (address == Lid && number == 0x34)
-        QCOMPARE(sent.first().toHex(' '), bytes("02 09 D0 0D 02 01 34 00 00 00 14").toHex(' '));
+        QCOMPARE(sent.first().toHex(' '), hex("02 09 D0 0D 02 01 34 00 00 00 14").toHex(' '));
     // The request and what came of it.
     QTRY_COMPARE_WITH_TIMEOUT(network->log()->count(), logCount + 2, WaitMs);
     QCOMPARE(logMessageFromEnd(network, 1)->type(), general::SEND);
@@ -180,7 +177,7 @@ void TestVxNetwork::skipAddressedRead()
     quint16 value = 0;
     QCOMPARE(portline.network()->readParameter(2, 7, 0x34, value), int(VxNetwork::StatusAnswer));
     QCOMPARE(value, quint16(0x2222));
-    QCOMPARE(portline.recorder().requests(0x02).first().mid(2).toHex(' '), bytes("D0 85 02 07 34 00 00 00 92").toHex(' '));
+    QCOMPARE(portline.recorder().requests(0x02).first().mid(2).toHex(' '), hex("D0 85 02 07 34 00 00 00 92").toHex(' '));
     quint32 guid = 0;
     QCOMPARE(portline.network()->readGuid(1, 7, guid), int(VxNetwork::StatusAnswer));
     QCOMPARE(guid, quint32(0x11));

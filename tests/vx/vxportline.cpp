@@ -1,11 +1,9 @@
 #include "tests/vx/vxportline.h"
 
 #include "general/taskscheduler.h"
-#include "general/treenode.h"
 #include "sim/simdongle.h"
 #include "sim/virtualportline.h"
 #include "usb/usbdongle.h"
-#include "usb/usbhandler.h"
 #include "vx/vxnetwork.h"
 
 #include <QDeadlineTimer>
@@ -19,7 +17,6 @@ using namespace halvorn;
 
 namespace {
 
-constexpr int SilentTransferWaitMs = 20;
 constexpr char SetpointCode = 0x03;
 
 qint64 nowNs()
@@ -111,17 +108,13 @@ QByteArray PacketRecorder::onRequest(const QByteArray& request, const QByteArray
 }
 
 VxPortline::VxPortline()
-    : m_portline(std::make_shared<sim::VirtualPortline>())
-    , m_recorder(std::make_shared<PacketRecorder>())
+    : m_recorder(std::make_shared<PacketRecorder>())
 {
-    m_portline->setTimeoutWaitMs(SilentTransferWaitMs);
-    m_simDongle = m_portline->plug();
-    m_simDongle->setReplyScript([recorder = m_recorder](const QByteArray& request, const QByteArray& reply) {
+    auto dongle = std::make_shared<sim::SimDongle>();
+    dongle->setReplyScript([recorder = m_recorder](const QByteArray& request, const QByteArray& reply) {
         return recorder->onRequest(request, reply);
     });
-    m_handler = std::make_shared<usb::USBHandler>(m_portline);
-    m_root = new general::TreeNode;
-    m_root->setName(QStringLiteral("Root"));
+    m_fixture = std::make_unique<PortlineFixture>(std::move(dongle));
 }
 
 VxPortline::~VxPortline()
@@ -132,32 +125,21 @@ VxPortline::~VxPortline()
     }
     if (!waitForIdleScheduler())
         qWarning("VxPortline: tasks still running at tear-down");
-    if (m_dongle)
-        m_dongle->shutdown();
-    delete m_root;
-    m_handler.reset();
-    m_portline.reset();
 }
 
 sim::SimDmxLine& VxPortline::line() const
 {
-    return m_simDongle->dmxLine();
+    return simDongle().dmxLine();
 }
 
 bool VxPortline::start(int timeoutMs)
 {
-    QSignalSpy connected(m_handler.get(), &usb::USBHandler::dongleConnect);
-    m_handler->checkForDevices();
-    if (connected.count() != 1) {
-        qWarning("VxPortline: the dongle could not be opened");
+    usb::USBDongle* dongle = m_fixture->open();
+    if (!dongle)
         return false;
-    }
-    m_dongle = new usb::USBDongle(m_handler, connected.first().first().toInt(), m_root);
-    m_dongle->setConnected();
-
-    m_network = new vx::VxNetwork(m_dongle);
+    m_network = new vx::VxNetwork(dongle);
     QSignalSpy initialized(m_network, &general::Network::networkInitialized);
-    m_dongle->addChild(m_network, false);
+    dongle->addChild(m_network, false);
     m_network->emitNetworkCreated();
     if (!initialized.wait(timeoutMs) && initialized.isEmpty()) {
         qWarning("VxPortline: the network was not initialised within %d ms", timeoutMs);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "tests/support/portlinefixture.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QMutex>
@@ -8,18 +10,9 @@
 #include <memory>
 #include <vector>
 
-namespace halvorn::general {
-class TreeNode;
-}
 namespace halvorn::sim {
-class SimDongle;
 class SimDmxLine;
-class VirtualPortline;
-} // namespace halvorn::sim
-namespace halvorn::usb {
-class USBDongle;
-class USBHandler;
-} // namespace halvorn::usb
+}
 namespace halvorn::vx {
 class VxNetwork;
 }
@@ -84,21 +77,17 @@ public:
     // Opens the dongle and initialises the network; false when a step fails in time.
     bool start(int timeoutMs = 10000);
 
-    halvorn::sim::VirtualPortline& portline() const { return *m_portline; }
-    halvorn::sim::SimDongle& simDongle() const { return *m_simDongle; }
+    halvorn::sim::VirtualPortline& portline() const { return m_fixture->portline(); }
+    halvorn::sim::SimDongle& simDongle() const { return *m_fixture->simDongle(); }
     // The dongle's DMX line; lock simDongle() while changing equipment after start().
     halvorn::sim::SimDmxLine& line() const;
     PacketRecorder& recorder() const { return *m_recorder; }
-    halvorn::usb::USBDongle* dongle() const { return m_dongle; }
+    halvorn::usb::USBDongle* dongle() const { return m_fixture->dongle(); }
     halvorn::vx::VxNetwork* network() const { return m_network; }
 
 private:
-    std::shared_ptr<halvorn::sim::VirtualPortline> m_portline;
-    std::shared_ptr<halvorn::sim::SimDongle> m_simDongle;
     std::shared_ptr<PacketRecorder> m_recorder;
-    std::shared_ptr<halvorn::usb::USBHandler> m_handler;
-    halvorn::general::TreeNode* m_root = nullptr;
-    halvorn::usb::USBDongle* m_dongle = nullptr;
+    std::unique_ptr<PortlineFixture> m_fixture;
     halvorn::vx::VxNetwork* m_network = nullptr;
 };
 
