@@ -18,7 +18,6 @@
 #include "dmx/ui/dmxsetpointchannelview.h"
 #include "dmx/ui/dmxsetpointview.h"
 #include "dmx/ui/mygraphicsview.h"
-#include "general/appsettings.h"
 #include "general/taskscheduler.h"
 #include "general/ui/outputslider.h"
 #include "general/ui/parameterproxyview.h"
@@ -30,19 +29,15 @@
 #include "sim/virtualportline.h"
 #include "vx/vxnetwork.h"
 
-#include <QAction>
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QJsonArray>
 #include <QJsonObject>
 #include <QLabel>
 #include <QMenu>
-#include <QProgressBar>
 #include <QPushButton>
-#include <QSettings>
 #include <QSignalSpy>
 #include <QSpinBox>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
 
@@ -50,8 +45,8 @@ using namespace halvorn;
 
 namespace {
 
-constexpr int AllCapabilities = 0x007F;
-constexpr int WaitMs = 10000;
+constexpr int AllCapabilities = WindowRig::AllCapabilities;
+constexpr int WaitMs = WindowRig::WaitMs;
 
 QJsonObject driver(std::initializer_list<std::pair<int, int>> parameters)
 {
@@ -79,11 +74,6 @@ QJsonObject daliBus(int gear, bool realistic = false)
 QJsonObject tag(std::array<int, 4> currents)
 {
     return QJsonObject{{QStringLiteral("currents"), QJsonArray{currents[0], currents[1], currents[2], currents[3]}}};
-}
-
-QAction* action(const TivaroMainWindow& window, const char* name)
-{
-    return window.findChild<QAction*>(QLatin1String(name));
 }
 
 // The spin box of parameter `number` on the DMX page, or null.
@@ -163,33 +153,68 @@ int currentWrites(const std::shared_ptr<sim::SimDongle>& dongle)
     return count;
 }
 
-// Opens the device tree's context menu on the row of `name` (once the row
-// shows), as a right click does, and returns the menu that pops up.
-QMenu* contextMenuOn(DeviceTreeDock& dock, const QString& name)
+// The Keymark page of a window on a dongle whose tag holds `currents`.
+struct KeymarkPage {
+    explicit KeymarkPage(std::array<int, 4> currents)
+        : rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, {}, {}, tag(currents))))
+    {
+    }
+    // Starts the window in Keymark mode; true once the form is ready.
+    bool open()
+    {
+        if (!rig.start())
+            return false;
+        rig.action("actionKeymark")->trigger();
+        form = rig.window().keymarkWidget()->configWidget();
+        read = form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"));
+        write = form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"));
+        return QTest::qWaitFor([this] { return read->isEnabled() && write->isEnabled() && !form->isBusy(); }, WaitMs);
+    }
+    QSpinBox* current(int k) const
+    {
+        return form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
+    }
+    std::shared_ptr<sim::SimDongle> simDongle() const { return rig.simDongle(); }
+    // Clicks Read; true once the read is over.
+    bool clickRead()
+    {
+        QSignalSpy done(form, &KeymarkConfigWidget::readFinished);
+        QTest::mouseClick(read, Qt::LeftButton);
+        return done.wait(WaitMs);
+    }
+
+    WindowRig rig;
+    KeymarkConfigWidget* form = nullptr;
+    QPushButton* read = nullptr;
+    QPushButton* write = nullptr;
+};
+
+// The rows of the device tree below `parent` whose name matches `name`.
+QModelIndexList treeRows(const DeviceTreeDock& dock, const QString& name, Qt::MatchFlags how = Qt::MatchExactly,
+                         const QModelIndex& parent = {})
 {
-    QTreeView* view = dock.view();
-    QModelIndexList found;
-    const auto shown = [&] {
-        found = dock.model()->match(dock.model()->index(0, 0), Qt::DisplayRole, name, 1,
-                                    Qt::MatchExactly | Qt::MatchRecursive);
-        return !found.isEmpty();
-    };
-    if (!QTest::qWaitFor(shown, WaitMs))
-        return nullptr;
-    view->scrollTo(found.first());
-    const QPoint position = view->visualRect(found.first()).center();
-    QContextMenuEvent event(QContextMenuEvent::Mouse, position, view->viewport()->mapToGlobal(position));
-    QApplication::sendEvent(view->viewport(), &event);
-    return qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    return dock.model()->match(dock.model()->index(0, 0, parent), Qt::DisplayRole, name, -1, how | Qt::MatchRecursive);
 }
 
-QAction* entry(QMenu* menu, const QString& text)
+// Picks `entry` from the context menu of the row `row` (once the row shows),
+// opened as a right click opens it. False when the row or entry is missing.
+bool chooseFromMenu(DeviceTreeDock& dock, const QString& row, const QString& entry)
 {
-    for (QAction* action : menu->actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
+    if (!QTest::qWaitFor([&] { return !treeRows(dock, row).isEmpty(); }, WaitMs))
+        return false;
+    const QModelIndex index = treeRows(dock, row).first();
+    QTreeView* view = dock.view();
+    view->scrollTo(index);
+    const QPoint position = view->visualRect(index).center();
+    QContextMenuEvent event(QContextMenuEvent::Mouse, position, view->viewport()->mapToGlobal(position));
+    QApplication::sendEvent(view->viewport(), &event);
+    auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+    QAction* action = WindowRig::entry(menu, entry);
+    if (action)
+        action->trigger();
+    if (menu)
+        menu->close();
+    return action;
 }
 
 } // namespace
@@ -199,7 +224,6 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void initTestCase();
     void draggedDmxCellReachesTheDriver();
     void broadcastSliderAtHalfTravelSetsEveryGear();
     void refreshParametersFillsTheGroups();
@@ -207,16 +231,7 @@ private Q_SLOTS:
     void readingABlankTagNeverWrites();
     void searchFromTheTreeCommissionsTheGear();
     void cancelStopsARunningSearch();
-
-private:
-    QTemporaryDir m_settingsDir;
 };
-
-void TestEndToEnd::initTestCase()
-{
-    QVERIFY(m_settingsDir.isValid());
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settingsDir.path());
-}
 
 void TestEndToEnd::draggedDmxCellReachesTheDriver()
 {
@@ -257,7 +272,7 @@ void TestEndToEnd::broadcastSliderAtHalfTravelSetsEveryGear()
     WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(3))));
     QVERIFY(rig.start());
     TivaroMainWindow& window = rig.window();
-    action(window, "actionDALI")->trigger();
+    rig.action("actionDALI")->trigger();
     general::OutputSlider* slider = window.daliWidget()->broadcastSlider();
     QVERIFY(slider->isVisible());
 
@@ -297,85 +312,60 @@ void TestEndToEnd::refreshParametersFillsTheGroups()
 
 void TestEndToEnd::keymarkWriteReachesTheTagAndReadShowsIt()
 {
-    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, {}, {}, tag({350, 350, 350, 350}))));
-    QVERIFY(rig.start());
-    TivaroMainWindow& window = rig.window();
-    action(window, "actionKeymark")->trigger();
-    KeymarkConfigWidget* form = window.keymarkWidget()->configWidget();
-    auto* read = form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"));
-    auto* write = form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"));
-    QTRY_VERIFY_WITH_TIMEOUT(read->isEnabled() && write->isEnabled() && !form->isBusy(), WaitMs);
-
+    KeymarkPage page({350, 350, 350, 350});
+    QVERIFY(page.open());
     const std::array<int, 4> wanted{640, 720, 480, 1000};
     for (int k = 0; k < 4; ++k) {
-        auto* box = form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
-        box->selectAll();
-        QTest::keyClicks(box, QString::number(wanted[size_t(k)]));
+        page.current(k)->selectAll();
+        QTest::keyClicks(page.current(k), QString::number(wanted[size_t(k)]));
     }
-    QTest::mouseClick(write, Qt::LeftButton);
-    QVERIFY(!write->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled() && !form->isBusy(), WaitMs);
-    QCOMPARE(tagCurrents(rig.simDongle()), wanted);
+    QTest::mouseClick(page.write, Qt::LeftButton);
+    QVERIFY(!page.write->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(page.write->isEnabled() && !page.form->isBusy(), WaitMs);
+    QCOMPARE(tagCurrents(page.simDongle()), wanted);
 
     // A tag with other currents is put in; Read shows them and writes nothing.
     {
-        auto guard = rig.simDongle()->lock();
+        auto guard = page.simDongle()->lock();
         sim::SimTagConfig config;
         config.currents = {410, 420, 430, 440};
-        rig.simDongle()->keymarkPort().insertTag(config);
+        page.simDongle()->keymarkPort().insertTag(config);
     }
-    const int writesBefore = currentWrites(rig.simDongle());
-    QSignalSpy readDone(form, &KeymarkConfigWidget::readFinished);
-    QTest::mouseClick(read, Qt::LeftButton);
-    QVERIFY(readDone.wait(WaitMs));
-    for (int k = 0; k < 4; ++k) {
-        auto* box = form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
-        QCOMPARE(box->value(), 410 + 10 * k);
-    }
+    const int writesBefore = currentWrites(page.simDongle());
+    QVERIFY(page.clickRead());
+    for (int k = 0; k < 4; ++k)
+        QCOMPARE(page.current(k)->value(), 410 + 10 * k);
     QVERIFY(WindowRig::waitForIdleTasks());
-    QCOMPARE(currentWrites(rig.simDongle()), writesBefore);
-    QCOMPARE(tagCurrents(rig.simDongle()), (std::array<int, 4>{410, 420, 430, 440}));
+    QCOMPARE(currentWrites(page.simDongle()), writesBefore);
+    QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{410, 420, 430, 440}));
 }
 
 void TestEndToEnd::readingABlankTagNeverWrites()
 {
     // A blank tag reads 0xFFFF everywhere: far outside 200..1050 mA.
-    WindowRig rig(WindowRig::installation(
-        WindowRig::dongle(AllCapabilities, {}, {}, tag({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}))));
-    QVERIFY(rig.start());
-    TivaroMainWindow& window = rig.window();
-    action(window, "actionKeymark")->trigger();
-    KeymarkConfigWidget* form = window.keymarkWidget()->configWidget();
-    auto* read = form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"));
-    QTRY_VERIFY_WITH_TIMEOUT(read->isEnabled() && !form->isBusy(), WaitMs);
-
-    QSignalSpy readDone(form, &KeymarkConfigWidget::readFinished);
-    QTest::mouseClick(read, Qt::LeftButton);
-    QVERIFY(readDone.wait(WaitMs));
-    auto* first = form->findChild<QSpinBox*>(QStringLiteral("currentSource1SpinBox"));
+    KeymarkPage page({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF});
+    QVERIFY(page.open());
+    QVERIFY(page.clickRead());
     for (int k = 0; k < 4; ++k) {
-        QVERIFY(form->isSourceOutOfRange(k));
-        auto* box = form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
-        QCOMPARE(box->text(), QStringLiteral("out of range"));
-        QVERIFY(!box->toolTip().isEmpty());
+        QVERIFY(page.form->isSourceOutOfRange(k));
+        QCOMPARE(page.current(k)->text(), QStringLiteral("out of range"));
+        QVERIFY(!page.current(k)->toolTip().isEmpty());
     }
-    QVERIFY(WindowRig::waitForIdleTasks());
-    QCOMPARE(currentWrites(rig.simDongle()), 0);
-    QCOMPARE(tagCurrents(rig.simDongle()), (std::array<int, 4>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}));
-
     // Write leaves the unknown currents alone …
-    auto* write = form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"));
-    QTest::mouseClick(write, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(write->isEnabled() && !form->isBusy(), WaitMs);
-    QCOMPARE(currentWrites(rig.simDongle()), 0);
+    QTest::mouseClick(page.write, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(page.write->isEnabled() && !page.form->isBusy(), WaitMs);
+    QVERIFY(WindowRig::waitForIdleTasks());
+    QCOMPARE(currentWrites(page.simDongle()), 0);
+    QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}));
     // … until the user sets one.
+    QSpinBox* first = page.current(0);
     first->setFocus();
     first->selectAll();
     QTest::keyClicks(first, QStringLiteral("500"));
-    QVERIFY(!form->isSourceOutOfRange(0));
+    QVERIFY(!page.form->isSourceOutOfRange(0));
     QCOMPARE(first->text(), QStringLiteral("500 mA"));
-    QTRY_COMPARE_WITH_TIMEOUT(tagCurrents(rig.simDongle())[0], 500, WaitMs);
-    QCOMPARE(tagCurrents(rig.simDongle())[1], 0xFFFF);
+    QTRY_COMPARE_WITH_TIMEOUT(tagCurrents(page.simDongle())[0], 500, WaitMs);
+    QCOMPARE(tagCurrents(page.simDongle())[1], 0xFFFF);
 }
 
 void TestEndToEnd::searchFromTheTreeCommissionsTheGear()
@@ -383,43 +373,20 @@ void TestEndToEnd::searchFromTheTreeCommissionsTheGear()
     WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(3))));
     QVERIFY(rig.start());
     DeviceTreeDock& dock = *rig.window().deviceTreeDock();
-    QMenu* menu = contextMenuOn(dock, QStringLiteral("DALI Network"));
-    QVERIFY(menu);
-    QAction* search = entry(menu, QStringLiteral("Search all devices"));
-    QVERIFY(search);
-    search->trigger();
-    menu->close();
-
-    const auto devices = [&dock] {
-        return dock.model()->match(dock.model()->index(0, 0), Qt::DisplayRole, QStringLiteral("DALI Device"), -1,
-                                   Qt::MatchStartsWith | Qt::MatchRecursive);
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(devices().size(), 3, 20000);
+    QVERIFY(chooseFromMenu(dock, QStringLiteral("DALI Network"), QStringLiteral("Search all devices")));
+    const QString device = QStringLiteral("DALI Device");
+    QTRY_COMPARE_WITH_TIMEOUT(treeRows(dock, device, Qt::MatchStartsWith).size(), 3, 20000);
     QTRY_COMPARE_WITH_TIMEOUT(addressedGear(rig.simDongle()), 3, WaitMs);
-    // The commissioned gear shows under the DALI network.
-    for (const QModelIndex& device : devices())
-        QCOMPARE(device.parent().data().toString(), QStringLiteral("DALI Network"));
+    for (const QModelIndex& gear : treeRows(dock, device, Qt::MatchStartsWith))
+        QCOMPARE(gear.parent().data().toString(), QStringLiteral("DALI Network"));
 
     // A gear's own menu updates it: its levels are read from the bus.
-    QMenu* gearMenu = contextMenuOn(dock, QStringLiteral("DALI Device 1"));
-    QVERIFY(gearMenu);
-    QAction* update = entry(gearMenu, QStringLiteral("Update \"DALI Device 1\""));
-    QVERIFY(update);
-    QVERIFY(entry(gearMenu, QStringLiteral("Search parameters")));
-    QVERIFY(entry(gearMenu, QStringLiteral("Remove device")));
-    update->trigger();
-    gearMenu->close();
-    const QModelIndex gear = dock.model()->match(dock.model()->index(0, 0), Qt::DisplayRole,
-                                                 QStringLiteral("DALI Device 1"), 1,
-                                                 Qt::MatchExactly | Qt::MatchRecursive).value(0);
-    QVERIFY(gear.isValid());
-    const auto maxLevel = [&dock, gear] {
-        const QModelIndexList found = dock.model()->match(dock.model()->index(0, 0, gear), Qt::DisplayRole,
-                                                          QStringLiteral("Max level"), 1,
-                                                          Qt::MatchExactly | Qt::MatchRecursive);
-        return found.isEmpty() ? QString() : found.first().siblingAtColumn(4).data().toString();
+    QVERIFY(chooseFromMenu(dock, QStringLiteral("DALI Device 1"), QStringLiteral("Update \"DALI Device 1\"")));
+    const QModelIndex gear = treeRows(dock, QStringLiteral("DALI Device 1")).value(0);
+    const auto maxLevel = [&] {
+        return treeRows(dock, QStringLiteral("Max level"), Qt::MatchExactly, gear).value(0).siblingAtColumn(4).data();
     };
-    QTRY_COMPARE_WITH_TIMEOUT(maxLevel(), QStringLiteral("254"), WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(maxLevel().toString(), QStringLiteral("254"), WaitMs);
 }
 
 void TestEndToEnd::cancelStopsARunningSearch()
@@ -435,18 +402,13 @@ void TestEndToEnd::cancelStopsARunningSearch()
     TaskStatusWidget* status = window.taskStatus();
     QVERIFY(!status->isVisible());
 
-    QMenu* menu = contextMenuOn(*window.deviceTreeDock(), QStringLiteral("DALI Network"));
-    QVERIFY(menu);
-    entry(menu, QStringLiteral("Search all devices"))->trigger();
-    menu->close();
+    DeviceTreeDock& dock = *window.deviceTreeDock();
+    QVERIFY(chooseFromMenu(dock, QStringLiteral("DALI Network"), QStringLiteral("Search all devices")));
 
     QTRY_VERIFY_WITH_TIMEOUT(status->isVisible(), WaitMs);
     QCOMPARE(status->taskName(), QStringLiteral("Search all devices"));
     // Another search waits behind it.
-    QMenu* again = contextMenuOn(*window.deviceTreeDock(), QStringLiteral("DALI Network"));
-    QVERIFY(again);
-    entry(again, QStringLiteral("Search short addresses"))->trigger();
-    again->close();
+    QVERIFY(chooseFromMenu(dock, QStringLiteral("DALI Network"), QStringLiteral("Search short addresses")));
     QTRY_COMPARE_WITH_TIMEOUT(status->queueLabel()->text(), QStringLiteral("1 more queued"), WaitMs);
     // Well under way: the search has put its first frames on the bus.
     QTRY_VERIFY_WITH_TIMEOUT(busFrames(rig.simDongle()) >= 20, WaitMs);

@@ -12,9 +12,12 @@
 #include "usb/usbdongle.h"
 #include "usb/usbdonglemanager.h"
 
+#include <QAction>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QMenu>
+#include <QSettings>
 #include <QTest>
 #include <QtDebug>
 
@@ -28,6 +31,8 @@ constexpr int SilentTransferWaitMs = 20;
 
 WindowRig::WindowRig(const QJsonObject& installation)
 {
+    static QTemporaryDir settingsDir;
+    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, settingsDir.path());
     const QString path = m_dir.filePath(QStringLiteral("installation.json"));
     QFile file(path);
     if (file.open(QIODevice::WriteOnly))
@@ -88,6 +93,20 @@ bool WindowRig::start(int timeoutMs)
         return false;
     }
     return true;
+}
+
+QAction* WindowRig::action(const QString& objectName) const
+{
+    return m_window->findChild<QAction*>(objectName);
+}
+
+QAction* WindowRig::entry(const QMenu* menu, const QString& text)
+{
+    for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
+        if (action->text() == text)
+            return action;
+    }
+    return nullptr;
 }
 
 void WindowRig::closeWindow()

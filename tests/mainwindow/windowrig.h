@@ -6,6 +6,8 @@
 
 #include <memory>
 
+class QAction;
+class QMenu;
 class TivaroMainWindow;
 
 namespace halvorn::sim {
@@ -21,15 +23,18 @@ class USBDongle;
 //
 //   WindowRig rig(WindowRig::installation(WindowRig::dongle(0x007F, dali, dmx, keymark)));
 //   QVERIFY(rig.start());              // window shown, networks taken, init done
-//   rig.window().findChild<QAction*>("actionDALI")->trigger();
-//   auto guard = rig.simDongle()->lock(); ...
+//   rig.action("actionDALI")->trigger();
 //
-// The installation goes to a temporary file; silent transfers time out
+// The installation goes to a temporary file, the window's remembered layout
+// to a settings folder of the test run's own; silent transfers time out
 // after 20 ms. Destroying the rig waits (bounded) for background tasks and
 // destroys the window, which stops its dongle manager.
 class WindowRig
 {
 public:
+    static constexpr int AllCapabilities = 0x007F;
+    static constexpr int WaitMs = 10000;
+
     explicit WindowRig(const QJsonObject& installation);
     ~WindowRig();
 
@@ -37,9 +42,10 @@ public:
     WindowRig& operator=(const WindowRig&) = delete;
 
     // One dongle entry of an installation (docs/simulator.md).
-    static QJsonObject dongle(int capabilities, const QJsonObject& dali = {}, const QJsonObject& dmx = {},
-                              const QJsonObject& keymark = {}, const QString& name = QStringLiteral("Portline"));
-    static QJsonObject installation(const QJsonObject& dongle);
+    static QJsonObject dongle(int capabilities, const QJsonObject& dali = {},
+                              const QJsonObject& dmx = {}, const QJsonObject& keymark = {},
+                              const QString& name = QStringLiteral("Portline"));
+    static QJsonObject installation(const QJsonObject& dongle = WindowRig::dongle(AllCapabilities));
 
     // Constructs and shows the window, then waits until the first dongle's
     // networks have reached the pages their capabilities allow and the
@@ -47,6 +53,8 @@ public:
     bool start(int timeoutMs = 15000);
 
     TivaroMainWindow& window() const { return *m_window; }
+    // The window's action of that object name (null if none).
+    QAction* action(const QString& objectName) const;
     std::shared_ptr<halvorn::sim::VirtualPortline> portline() const;
     std::shared_ptr<halvorn::sim::SimDongle> simDongle(int index = 0) const;
     // The tool's dongle for the first simulated dongle (null before start()).
@@ -57,6 +65,8 @@ public:
 
     // True once no background task runs or waits (bounded by timeoutMs).
     static bool waitForIdleTasks(int timeoutMs = 15000);
+    // The entry of `menu` with that text (null if none).
+    static QAction* entry(const QMenu* menu, const QString& text);
 
 private:
     QTemporaryDir m_dir;
