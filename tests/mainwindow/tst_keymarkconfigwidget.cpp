@@ -52,14 +52,14 @@ private Q_SLOTS:
     void minimumLevelSnapsToADaliLevel_data();
     void minimumLevelSnapsToADaliLevel();
     void currentsOutsideTheRangeAreNeverWritten();
-    void disconnectedTagDisablesTheForm();
-    void pollsOnlyWhileVisible();
+    void pollsOnlyWhileVisibleAndFollowsTheTag();
 
 private:
     // The form on the tag of a dongle started from `setup`, shown and
     // connected; false when the tag was not found in time.
     bool startForm(const QJsonObject& setup);
     QSpinBox* currentBox(int source) const;
+    QPushButton* button(const char* readOrWrite) const;
 
     std::unique_ptr<PortlineFixture> m_portline;
     std::unique_ptr<KeymarkConfigWidget> m_form;
@@ -97,6 +97,11 @@ QSpinBox* TestKeymarkConfigWidget::currentBox(int source) const
     return m_form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(source + 1));
 }
 
+QPushButton* TestKeymarkConfigWidget::button(const char* readOrWrite) const
+{
+    return m_form->findChild<QPushButton*>(QLatin1String(readOrWrite) + QLatin1String("ConfigPushButton"));
+}
+
 void TestKeymarkConfigWidget::sourcesFollowTheAmpwiseChips_data()
 {
     QTest::addColumn<QJsonArray>("ampwise");
@@ -121,8 +126,8 @@ void TestKeymarkConfigWidget::sourcesFollowTheAmpwiseChips()
         QCOMPARE(m_form->findChild<QToolButton*>(QStringLiteral("currentSource%1UpToolButton").arg(n))->isEnabled(),
                  available[k]);
     }
-    QVERIFY(m_form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"))->isEnabled());
-    QVERIFY(m_form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"))->isEnabled());
+    QVERIFY(button("read")->isEnabled());
+    QVERIFY(button("write")->isEnabled());
 }
 
 void TestKeymarkConfigWidget::writeOnlyDongleOffersEverySourceAndNoRead()
@@ -133,8 +138,8 @@ void TestKeymarkConfigWidget::writeOnlyDongleOffersEverySourceAndNoRead()
         QVERIFY(m_form->isSourceAvailable(k));
         QVERIFY(currentBox(k)->isEnabled());
     }
-    QVERIFY(!m_form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"))->isEnabled());
-    QVERIFY(m_form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"))->isEnabled());
+    QVERIFY(!button("read")->isEnabled());
+    QVERIFY(button("write")->isEnabled());
 
     // A current still reaches the tag; each group of accesses is opened first.
     currentBox(2)->setValue(777);
@@ -211,24 +216,7 @@ void TestKeymarkConfigWidget::currentsOutsideTheRangeAreNeverWritten()
     QTRY_COMPARE_WITH_TIMEOUT(tagCurrent(), 351, WaitMs);
 }
 
-void TestKeymarkConfigWidget::disconnectedTagDisablesTheForm()
-{
-    QVERIFY(startForm(installation(0x007F, QJsonArray{"0x0000", "0x0000"})));
-    auto* network = m_form->network();
-    QSignalSpy gone(network, &km::KeymarkNetwork::OnKeymarkDisconnect);
-    {
-        auto guard = m_portline->simDongle()->lock();
-        m_portline->simDongle()->keymarkPort().setTagPresent(false);
-    }
-    network->startPolling(); // poll now rather than in two seconds
-    // The poll runs in the network's thread and may be over before a wait starts.
-    QTRY_VERIFY_WITH_TIMEOUT(gone.count() > 0, WaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(!currentBox(0)->isEnabled(), WaitMs);
-    QVERIFY(!m_form->findChild<QPushButton*>(QStringLiteral("writeConfigPushButton"))->isEnabled());
-    QVERIFY(!m_form->findChild<QPushButton*>(QStringLiteral("readConfigPushButton"))->isEnabled());
-}
-
-void TestKeymarkConfigWidget::pollsOnlyWhileVisible()
+void TestKeymarkConfigWidget::pollsOnlyWhileVisibleAndFollowsTheTag()
 {
     QVERIFY(startForm(installation(0x007F, QJsonArray{"0x0000", "0x0000"})));
     auto* network = m_form->network();
@@ -244,10 +232,13 @@ void TestKeymarkConfigWidget::pollsOnlyWhileVisible()
     QCOMPARE(gone.count(), 0);
     QVERIFY(network->isTagConnected());
 
-    // Shown again, it polls at once.
+    // Shown again, it polls at once; without a tag there is nothing to edit.
     m_form->show();
     QTRY_VERIFY_WITH_TIMEOUT(gone.count() > 0, WaitMs);
     QVERIFY(!network->isTagConnected());
+    QTRY_VERIFY_WITH_TIMEOUT(!currentBox(0)->isEnabled(), WaitMs);
+    QVERIFY(!button("write")->isEnabled());
+    QVERIFY(!button("read")->isEnabled());
 }
 
 QTEST_MAIN(TestKeymarkConfigWidget)
