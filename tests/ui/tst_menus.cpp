@@ -142,7 +142,6 @@ private Q_SLOTS:
     void displayTypeEntriesSetTheMode();
     void scaleDialogSetsFactorAndMode_data();
     void scaleDialogSetsFactorAndMode();
-    void customParametersAreAddedByNumber();
     void taskItemQueuesItsTaskOnce();
     void taskMadeForTheMenuOutlivesTheMenu();
     void parameterToggleWritesAndFollows();
@@ -217,17 +216,32 @@ void TestMenus::deviceEntriesActOnTheDevice()
     QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, kWaitMs);
 
     // "Add parameter(s)" asks for the numbers; cancelled, it adds nothing.
+    QSignalSpy added(device, &Device::parameterAdded);
     answerDialog<AddParameterDialog>([](AddParameterDialog* dialog) {
-        dialog->findChild<HexSpinBox*>(QStringLiteral("spinBox"))->setValue(0x20);
+        dialog->findChild<HexSpinBox*>(QStringLiteral("spinBox"))->setValue(0x1000);
         dialog->findChild<QSpinBox*>(QStringLiteral("spinBox_2"))->setValue(2);
-        dialog->findChild<QSpinBox*>(QStringLiteral("spinBox_3"))->setValue(2);
+        dialog->findChild<QSpinBox*>(QStringLiteral("spinBox_3"))->setValue(3);
         dialog->accept();
     });
     actionNamed(&menu, QStringLiteral("Add parameter(s)"))->trigger();
     answerDialog<AddParameterDialog>([](AddParameterDialog* dialog) { dialog->reject(); });
     actionNamed(&menu, QStringLiteral("Add parameter(s)"))->trigger();
-    QVERIFY(device->findParameter(0x20) && device->findParameter(0x22));
-    QCOMPARE(device->findChild(QStringLiteral("Custom"))->childCount(), 2);
+    TreeNode* custom = device->findChild(QStringLiteral("Custom"));
+    QVERIFY(custom);
+    QStringList made;
+    for (TreeNode* node : custom->childNodes()) {
+        auto* parameter = qobject_cast<Parameter*>(node);
+        made << QStringLiteral("%1 %2").arg(parameter->number(), 0, 16).arg(parameter->name());
+        QVERIFY(parameter->autoRange());
+        QCOMPARE(parameter->value(), -1);
+        QCOMPARE(parameter->thread(), device->thread());
+    }
+    QCOMPARE(made, (QStringList{"1000 Custom param 1000h", "1002 Custom param 1002h", "1004 Custom param 1004h"}));
+    QCOMPARE(added.size(), 3);
+    // Numbers already there are not added twice; the group is reused.
+    DeviceNodeMenu::addCustomParameters(device, 0x1004, 1, 2);
+    QCOMPARE(custom->childCount(), 4);
+    QCOMPARE(device->childCount(), 1);
 
     QSignalSpy removed(&network, &Network::deviceRemoved);
     actionNamed(&menu, QStringLiteral("Remove device"))->trigger();
@@ -297,30 +311,6 @@ void TestMenus::scaleDialogSetsFactorAndMode()
     QCOMPARE(parameter->displayMode(), shown);
     QCOMPARE(parameter->scale(), accept ? factor : 2.0);
     QVERIFY(menu.displayAction(shown)->isChecked());
-}
-
-void TestMenus::customParametersAreAddedByNumber()
-{
-    Network network;
-    Device* device = network.createDevice(1, QStringLiteral("Driver"));
-    QSignalSpy added(device, &Device::parameterAdded);
-    DeviceNodeMenu::addCustomParameters(device, 0x1000, 2, 3);
-    auto* custom = qobject_cast<ParameterGroup*>(device->findChild(QStringLiteral("Custom")));
-    QVERIFY(custom);
-    QStringList made;
-    for (TreeNode* node : custom->childNodes()) {
-        auto* parameter = qobject_cast<Parameter*>(node);
-        made << QStringLiteral("%1 %2").arg(parameter->number(), 0, 16).arg(parameter->name());
-        QVERIFY(parameter->autoRange());
-        QCOMPARE(parameter->value(), -1);
-        QCOMPARE(parameter->thread(), device->thread());
-    }
-    QCOMPARE(made, (QStringList{"1000 Custom param 1000h", "1002 Custom param 1002h", "1004 Custom param 1004h"}));
-    QCOMPARE(added.size(), 3);
-    // Numbers already there are not added twice; the group is reused.
-    DeviceNodeMenu::addCustomParameters(device, 0x1004, 1, 2);
-    QCOMPARE(custom->childCount(), 4);
-    QCOMPARE(device->childCount(), 1);
 }
 
 void TestMenus::taskItemQueuesItsTaskOnce()
