@@ -131,19 +131,12 @@ void TestDMXSetpointView::cleanup()
 
 QList<DMXDevice*> TestDMXSetpointView::createDevices(int count, int start, uint channels, dmx::DMXDaisyChainMode mode)
 {
-    DMXDevice* first = nullptr;
     inNetworkThread(m_network, [&] {
-        first = m_network->createDeviceString(count, 0, quint16(start), channels, DMXDevice::Resolution8Bits, mode);
+        m_network->createDeviceString(count, 0, quint16(start), channels, DMXDevice::Resolution8Bits, mode);
     });
-    QList<DMXDevice*> devices;
-    for (DMXDevice* d = first; d && devices.size() < count; d = d->outputDevice())
-        devices.append(d);
-    if (mode == dmx::DaisyChainCluster) {
-        // Cluster devices are not chained by address: take the network's newest.
-        devices.clear();
-        for (int i = m_network->deviceCount() - count; i < m_network->deviceCount(); ++i)
-            devices.append(qobject_cast<DMXDevice*>(m_network->deviceAt(i)));
-    }
+    QList<DMXDevice*> devices; // the network's newest
+    for (int i = m_network->deviceCount() - count; i < m_network->deviceCount(); ++i)
+        devices.append(qobject_cast<DMXDevice*>(m_network->deviceAt(i)));
     return devices;
 }
 
@@ -357,27 +350,18 @@ void TestDMXSetpointView::deviceStringDialogResults()
     QFETCH(int, resolution);
     QFETCH(int, mode);
     dmx::DMXDeviceStringDialog dialog;
-    QCOMPARE(dialog.windowTitle(), QStringLiteral("Create devices"));
-    // Unpreset it shows what its fields hold.
-    QCOMPARE(dialog.findChild<QComboBox*>(QStringLiteral("resolutionComboBox"))->currentText(), QStringLiteral("8 Bits"));
-    QCOMPARE(dialog.resolution(), DMXDevice::Resolution8Bits);
-
     dialog.findChild<QSpinBox*>(QStringLiteral("deviceCountSpinBox"))->setValue(3);
     dialog.findChild<QSpinBox*>(QStringLiteral("startAddressSpinBox"))->setValue(10);
     dialog.findChild<QSpinBox*>(QStringLiteral("channelCount"))->setValue(3);
     dialog.findChild<QComboBox*>(QStringLiteral("resolutionComboBox"))->setCurrentIndex(resolutionIndex);
     dialog.findChild<QComboBox*>(QStringLiteral("daisychainComboBox"))->setCurrentIndex(modeIndex);
-    QCOMPARE(dialog.deviceCount(), 3);
-    QCOMPARE(int(dialog.startAddress()), 10);
-    QCOMPARE(dialog.channelCount(), 3u);
-    QCOMPARE(int(dialog.resolution()), resolution);
-    QCOMPARE(int(dialog.daisyChainMode()), mode);
 
     // What the cell's "Add device(s)" makes of it.
     view().createDevices(dialog);
     QTRY_COMPARE_WITH_TIMEOUT(m_network->deviceCount(), 4, WaitMs);
     auto* first = qobject_cast<DMXDevice*>(m_network->deviceAt(1));
     QTRY_COMPARE_WITH_TIMEOUT(int(first->networkResolution()), resolution, WaitMs);
+    QCOMPARE(int(first->daisyChainMode()), mode);
     QCOMPARE(int(first->startAddress()), 10);
     QCOMPARE(first->dmxChannelCount(), 3u);
 }

@@ -382,26 +382,22 @@ void TestTreeNodeModel::controllerNeverBlocksTheChangingThread()
 
     QMutex busMutex;
     QSemaphore added;
-    QThread search;
-    QObject searchContext;
-    searchContext.moveToThread(&search);
-    search.start();
-    QMetaObject::invokeMethod(&searchContext, [&] {
+    std::unique_ptr<QThread> search(QThread::create([&] {
         QMutexLocker lock(&busMutex);
         for (int i = 0; i < 20; ++i) {
             network->addChild(named(QStringLiteral("daisy %1").arg(i)), false);
             network->child(i)->setName(QStringLiteral("daisy %1 found").arg(i));
         }
         added.release();
-    });
+    }));
+    search->start();
     // The GUI thread does not run its event loop while it waits here.
     QVERIFY2(added.tryAcquire(1, kWaitMs), "the search thread blocked on the GUI thread");
     QVERIFY(busMutex.tryLock(kWaitMs));
     busMutex.unlock();
+    QVERIFY(search->wait(kWaitMs));
     QVERIFY(f.settle());
     QCOMPARE(f.model->rowCount(f.model->index(0, 0)), 20);
-    search.quit();
-    QVERIFY(search.wait(kWaitMs));
 }
 
 void TestTreeNodeModel::networkThreadChangesKeepModelConsistent()
