@@ -1,7 +1,5 @@
-// The simulated DMX line: Chorus and RDM answers byte for byte, collisions,
-// misbehaving responders, set-point reception and the installation section.
-// Expected frames, checksums and discovery encodings are computed here from
-// the frame layouts and ANSI E1.20, independently of the sim's own helpers.
+// The simulated DMX line. Expected frames, checksums and discovery encodings
+// are computed here from the frame layouts and ANSI E1.20, not with the sim's helpers.
 
 #include "tests/support/testhelpers.h"
 
@@ -65,21 +63,40 @@ quint16 sum16(const QByteArray& bytes)
     return sum;
 }
 
-// An RDM request laid out as E1.20 section 6.2 gives it.
-QByteArray rdm(quint64 destination, quint8 commandClass, quint16 pid, const QByteArray& data = {},
-               quint8 transaction = 1, quint16 subDevice = 0)
+// An RDM packet laid out as E1.20 section 6.2 gives it; byte 16 is the port
+// ID of a request and the response type of a response.
+QByteArray rdmPacket(quint64 destination, quint64 source, quint8 transaction, quint8 portOrResponse,
+                     quint16 subDevice, quint8 commandClass, quint16 pid, const QByteArray& data)
 {
     QByteArray p = hex("CC 01");
     p.append(char(24 + data.size()));
     appendUid(p, destination);
-    appendUid(p, ControllerUid);
-    p.append(char(transaction)).append(char(1)).append(char(0)); // transaction, port ID, message count
+    appendUid(p, source);
+    p.append(char(transaction)).append(char(portOrResponse)).append(char(0)); // message count 0
     append16(p, subDevice);
     p.append(char(commandClass));
     append16(p, pid);
     p.append(char(data.size())).append(data);
     append16(p, sum16(p));
     return p;
+}
+
+QByteArray rdm(quint64 destination, quint8 commandClass, quint16 pid, const QByteArray& data = {},
+               quint8 transaction = 1, quint16 subDevice = 0)
+{
+    return rdmPacket(destination, ControllerUid, transaction, 1, subDevice, commandClass, pid, data);
+}
+
+// The response of `uid` to the controller (response type 0 is ACK, 2 NACK).
+QByteArray response(quint64 uid, quint8 responseType, quint8 commandClass, quint16 pid, const QByteArray& data = {},
+                    quint8 transaction = 1, quint16 subDevice = 0)
+{
+    return rdmPacket(ControllerUid, uid, transaction, responseType, subDevice, commandClass, pid, data);
+}
+
+QByteArray muteAck(quint64 uid, quint16 pid = 0x0002, quint8 transaction = 1)
+{
+    return response(uid, 0, DiscoveryCommand + 1, pid, hex("00 00"), transaction); // control field 0
 }
 
 QByteArray branch(quint64 lower, quint64 upper)
@@ -128,39 +145,6 @@ std::optional<quint64> decodeDiscovery(const QByteArray& answer)
 std::optional<quint64> discovered(SimDmxLine& line, quint64 lower = 0, quint64 upper = BroadcastUid - 1)
 {
     return decodeDiscovery(line.handleFrame(branch(lower, upper)).data);
-}
-
-// The fields of an RDM response the tests look at; nothing for a response
-// whose lengths or checksum are wrong.
-struct RdmResponse {
-    quint64 destination = 0;
-    quint64 source = 0;
-    quint8 transaction = 0;
-    quint8 responseType = 0;
-    quint8 commandClass = 0;
-    quint16 pid = 0;
-    QByteArray data;
-};
-
-quint64 uidAt(const QByteArray& bytes, int index)
-{
-    quint64 uid = 0;
-    for (int k = 0; k < 6; ++k)
-        uid = (uid << 8) | quint8(bytes[index + k]);
-    return uid;
-}
-
-std::optional<RdmResponse> parseResponse(const QByteArray& bytes)
-{
-    if (bytes.size() < 26 || quint8(bytes[0]) != 0xCC || quint8(bytes[1]) != 0x01)
-        return std::nullopt;
-    const int length = quint8(bytes[2]);
-    if (bytes.size() != length + 2 || length != 24 + quint8(bytes[23]))
-        return std::nullopt;
-    if (sum16(bytes.left(length)) != quint16((quint8(bytes[length]) << 8) | quint8(bytes[length + 1])))
-        return std::nullopt;
-    return RdmResponse{uidAt(bytes, 3), uidAt(bytes, 9), quint8(bytes[15]), quint8(bytes[16]), quint8(bytes[20]),
-                       quint16((quint8(bytes[21]) << 8) | quint8(bytes[22])), bytes.mid(24, quint8(bytes[23]))};
 }
 
 // A small, fully known table, so that expectations do not lean on the default one.
@@ -407,20 +391,37 @@ private Q_SLOTS:
     void discoveryAnswerFollowsE120_data()
     {
         QTest::addColumn<quint64>("uid");
-        QTest::newRow("12:34:56:78:9a:bc") << quint64(0x123456789ABCull);
-        QTest::newRow("all zero")          << quint64(0);
-        QTest::newRow("highest device")    << quint64(0xFFFFFFFFFFFEull);
-        QTest::newRow("halvorn 1")         << quint64(0x485600000001ull);
-        QTest::newRow("alternating bits")  << quint64(0xAA55AA55AA55ull);
+        QTest::addColumn<quint64>("lower");
+        QTest::addColumn<quint64>("upper");
+        QTest::addColumn<bool>("answers");
+        const quint64 all = BroadcastUid - 1;
+        const quint64 uid = 0x485600001000ull;
+        QTest::newRow("12:34:56:78:9a:bc")      << quint64(0x123456789ABCull) << quint64(0) << all          << true;
+        QTest::newRow("all zero")               << quint64(0)                 << quint64(0) << all          << true;
+        QTest::newRow("highest device")         << quint64(0xFFFFFFFFFFFEull) << quint64(0) << all          << true;
+        QTest::newRow("alternating bits")       << quint64(0xAA55AA55AA55ull) << quint64(0) << all          << true;
+        QTest::newRow("range to broadcast")     << uid                        << quint64(0) << BroadcastUid << true;
+        QTest::newRow("exactly the uid")        << uid                        << uid        << uid          << true;
+        QTest::newRow("uid is the lower bound") << uid                        << uid        << uid + 5      << true;
+        QTest::newRow("uid is the upper bound") << uid                        << uid - 5    << uid          << true;
+        QTest::newRow("range below")            << uid                        << quint64(0) << uid - 1      << false;
+        QTest::newRow("range above")            << uid                        << uid + 1    << BroadcastUid << false;
+        QTest::newRow("inverted range")         << uid                        << uid + 1    << uid - 1      << false;
     }
 
     void discoveryAnswerFollowsE120()
     {
         QFETCH(quint64, uid);
+        QFETCH(quint64, lower);
+        QFETCH(quint64, upper);
+        QFETCH(bool, answers);
         SimDmxLine line;
         line.addDriver(SimDriver::halvorn(7, uid));
-        const SimAnswer answer = line.handleFrame(branch(0, BroadcastUid - 1));
-        QCOMPARE(int(answer.status), Answered);
+        const SimAnswer answer = line.handleFrame(branch(lower, upper));
+        QCOMPARE(answer.status == Answered, answers);
+        QCOMPARE(decodeDiscovery(answer.data).has_value(), answers);
+        if (!answers)
+            return;
         // Seven preamble bytes, separator, twelve UID bytes, four checksum bytes.
         QCOMPARE(answer.data.size(), 24);
         QCOMPARE(answer.data.left(8), hex("FE FE FE FE FE FE FE AA"));
@@ -438,47 +439,12 @@ private Q_SLOTS:
         }
     }
 
-    void uniqueBranchAnswersOnlyInsideTheRange_data()
-    {
-        QTest::addColumn<quint64>("lower");
-        QTest::addColumn<quint64>("upper");
-        QTest::addColumn<bool>("answers");
-        const quint64 uid = 0x485600001000ull;
-        QTest::newRow("whole range")            << quint64(0) << BroadcastUid << true;
-        QTest::newRow("exactly the uid")        << uid        << uid          << true;
-        QTest::newRow("uid is the lower bound") << uid        << uid + 5      << true;
-        QTest::newRow("uid is the upper bound") << uid - 5    << uid          << true;
-        QTest::newRow("range below")            << quint64(0) << uid - 1      << false;
-        QTest::newRow("range above")            << uid + 1    << BroadcastUid << false;
-        QTest::newRow("inverted range")         << uid + 1    << uid - 1      << false;
-    }
-
-    void uniqueBranchAnswersOnlyInsideTheRange()
-    {
-        QFETCH(quint64, lower);
-        QFETCH(quint64, upper);
-        QFETCH(bool, answers);
-        SimDmxLine line;
-        line.addDriver(SimDriver::halvorn(1, 0x485600001000ull));
-        const SimAnswer answer = line.handleFrame(branch(lower, upper));
-        QCOMPARE(answer.status == Answered, answers);
-        QCOMPARE(decodeDiscovery(answer.data).has_value(), answers);
-    }
-
     void muteAndUnMuteFollowE120()
     {
         const quint64 uid = 0x485600000042ull;
         SimDmxLine line;
         line.addDriver(SimDriver::halvorn(1, uid));
-        const auto response = parseResponse(line.handleFrame(mute(uid, 0x37)).data);
-        QVERIFY(response);
-        QCOMPARE(response->destination, ControllerUid);
-        QCOMPARE(response->source, uid);
-        QCOMPARE(response->transaction, quint8(0x37));
-        QCOMPARE(response->responseType, quint8(0x00)); // ACK
-        QCOMPARE(response->commandClass, quint8(0x11)); // DISCOVERY_COMMAND_RESPONSE
-        QCOMPARE(response->pid, quint16(0x0002));
-        QCOMPARE(response->data, hex("00 00"));         // control field
+        QCOMPARE(line.handleFrame(mute(uid, 0x37)).data.toHex(' '), muteAck(uid, 0x0002, 0x37).toHex(' '));
         QVERIFY(line.driver(0)->isMuted());
         QCOMPARE(statusOf(line, branch(0, BroadcastUid - 1)), NoAnswer);
 
@@ -492,9 +458,7 @@ private Q_SLOTS:
         // Vendorcast mute: muted, unanswered.
         QCOMPARE(statusOf(line, mute(0x4856FFFFFFFFull)), NoAnswer);
         QVERIFY(line.driver(0)->isMuted());
-        const auto unmuted = parseResponse(line.handleFrame(unMute(uid)).data);
-        QVERIFY(unmuted);
-        QCOMPARE(unmuted->pid, quint16(0x0003));
+        QCOMPARE(line.handleFrame(unMute(uid)).data, muteAck(uid, 0x0003));
         QVERIFY(!line.driver(0)->isMuted());
     }
 
@@ -548,44 +512,38 @@ private Q_SLOTS:
     void driverParameterPid_data()
     {
         QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<int>("responseType");
-        QTest::addColumn<QByteArray>("responseData");
+        QTest::addColumn<QByteArray>("answer");
         QTest::addColumn<int>("parameter9");
         const quint64 uid = 0x485600000042ull;
-        auto set = [uid](const char* data) { return rdm(uid, SetCommand, 0x80D0, hex(data)); };
-        auto get = [uid](const char* data) { return rdm(uid, GetCommand, 0x80D0, hex(data)); };
-        //                                   request                              type  data                param 9
-        QTest::newRow("set 9")            << set("00 09 01 23")                << 0 << QByteArray()       << 0x123;
-        QTest::newRow("get 9")            << get("00 09")                      << 0 << hex("00 09 03 FF") << 1023;
-        QTest::newRow("set out of range") << set("00 09 04 00")                << 2 << hex("00 06")       << 1023;
-        QTest::newRow("set read-only")    << set("00 4A 00 01")                << 2 << hex("00 04")       << 1023;
-        QTest::newRow("set unknown 14")   << set("00 0E 00 01")                << 2 << hex("00 06")       << 1023;
-        QTest::newRow("get unknown 14")   << get("00 0E")                      << 2 << hex("00 06")       << 1023;
-        QTest::newRow("set short data")   << set("00 09 01")                   << 2 << hex("00 01")       << 1023;
-        QTest::newRow("unknown pid")      << rdm(uid, GetCommand, 0x0060)      << 2 << hex("00 00")       << 1023;
+        const auto set = [uid](const char* data) { return rdm(uid, SetCommand, 0x80D0, hex(data)); };
+        const auto get = [uid](const char* data) { return rdm(uid, GetCommand, 0x80D0, hex(data)); };
+        const auto ack = [uid](quint8 cc, const char* data) { return response(uid, 0, cc + 1, 0x80D0, hex(data)); };
+        const auto nack = [uid](quint8 cc, const char* reason, quint16 pid = 0x80D0, quint16 subDevice = 0) {
+            return response(uid, 2, cc + 1, pid, hex(reason), 1, subDevice);
+        };
+        //                                   request                          answer                         param 9
+        QTest::newRow("set 9")            << set("00 09 01 23")            << ack(SetCommand, "")            << 0x123;
+        QTest::newRow("get 9")            << get("00 09")                  << ack(GetCommand, "00 09 03 FF") << 1023;
+        QTest::newRow("set out of range") << set("00 09 04 00")            << nack(SetCommand, "00 06")      << 1023;
+        QTest::newRow("set read-only")    << set("00 4A 00 01")            << nack(SetCommand, "00 04")      << 1023;
+        QTest::newRow("set unknown 14")   << set("00 0E 00 01")            << nack(SetCommand, "00 06")      << 1023;
+        QTest::newRow("get unknown 14")   << get("00 0E")                  << nack(GetCommand, "00 06")      << 1023;
+        QTest::newRow("set short data")   << set("00 09 01")               << nack(SetCommand, "00 01")      << 1023;
+        QTest::newRow("unknown pid")      << rdm(uid, GetCommand, 0x0060) << nack(GetCommand, "00 00", 0x0060) << 1023;
         QTest::newRow("sub-device 1")     << rdm(uid, SetCommand, 0x80D0, hex("00 09 00 01"), 1, 1)
-                                          << 2 << hex("00 09") << 1023;
+                                          << nack(SetCommand, "00 09", 0x80D0, 1) << 1023;
     }
 
     void driverParameterPid()
     {
         QFETCH(QByteArray, request);
-        QFETCH(int, responseType);
-        QFETCH(QByteArray, responseData);
+        QFETCH(QByteArray, answer);
         QFETCH(int, parameter9);
-        const quint64 uid = 0x485600000042ull;
         SimDmxLine line;
-        line.addDriver(tableDriver(1, uid, 0));
-        const SimAnswer answer = line.handleFrame(request);
-        QCOMPARE(int(answer.status), Answered);
-        const auto response = parseResponse(answer.data);
-        QVERIFY(response);
-        QCOMPARE(response->source, uid);
-        QCOMPARE(response->destination, ControllerUid);
-        QCOMPARE(response->commandClass, quint8(quint8(request[20]) + 1));
-        QCOMPARE(response->pid, quint16((quint8(request[21]) << 8) | quint8(request[22])));
-        QCOMPARE(int(response->responseType), responseType);
-        QCOMPARE(response->data.toHex(' '), responseData.toHex(' '));
+        line.addDriver(tableDriver(1, 0x485600000042ull, 0));
+        const SimAnswer result = line.handleFrame(request);
+        QCOMPARE(int(result.status), Answered);
+        QCOMPARE(result.data.toHex(' '), answer.toHex(' '));
         QCOMPARE(int(line.driver(0)->parameterValue(9)), parameter9);
     }
 
@@ -596,9 +554,8 @@ private Q_SLOTS:
         line.addDriver(SimDriver::halvorn(0xAAAA0001, first));
         line.addDriver(SimDriver::halvorn(0xAAAA0002, first + 1));
         // What discovery does after muting a UID: SET 0x80D0 00 A1 00 01.
-        const auto ack = parseResponse(line.handleFrame(rdm(first, SetCommand, 0x80D0, hex("00 A1 00 01"))).data);
-        QVERIFY(ack);
-        QCOMPARE(ack->responseType, quint8(0));
+        QCOMPARE(line.handleFrame(rdm(first, SetCommand, 0x80D0, hex("00 A1 00 01"))).data,
+                 response(first, 0, SetCommand + 1, 0x80D0));
         QCOMPARE(line.driverByUid(first)->lid(), quint16(1));
         QCOMPARE(line.driverByUid(first + 1)->lid(), quint16(0));
         QCOMPARE(line.handleFrame(chorus("D0 08 01 00 00 00 00 00")).data, chorus("D0 88 01 00 AA AA 00 01"));
@@ -608,60 +565,50 @@ private Q_SLOTS:
             QCOMPARE(driver.parameterValue(9), quint16(7));
     }
 
-    void nonMutingResponderKeepsAnswering()
+    void misbehavingResponders()
     {
         const quint64 uid = 0x485600000005ull;
-        SimDmxLine line;
-        line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::NonMuting));
-        for (int attempt = 0; attempt < 3; ++attempt) {
+        {
+            SimDmxLine line; // never mutes: unanswered mutes, answers every branch
+            line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::NonMuting));
+            for (int attempt = 0; attempt < 3; ++attempt) {
+                QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
+                QCOMPARE(discovered(line), std::optional<quint64>(uid));
+            }
+        }
+        {
+            SimDmxLine line; // answers discovery with bytes that never decode, otherwise ordinary
+            line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::Garbage));
+            for (int attempt = 0; attempt < 6; ++attempt) {
+                const SimAnswer answer = line.handleFrame(branch(uid, uid));
+                QCOMPARE(int(answer.status), Answered);
+                QVERIFY2(!answer.data.isEmpty() && !decodeDiscovery(answer.data), answer.data.toHex(' ').constData());
+            }
+            QCOMPARE(line.handleFrame(mute(uid)).data, muteAck(uid));
+        }
+        {
+            SimDmxLine line; // loses the first mute of every discovery
+            line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::FlakeyMuting));
+            for (int round = 0; round < 2; ++round) {
+                QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
+                QCOMPARE(discovered(line, uid, uid), std::optional<quint64>(uid));
+                QCOMPARE(line.handleFrame(mute(uid)).data, muteAck(uid));
+                QCOMPARE(statusOf(line, branch(uid, uid)), NoAnswer);
+                line.handleFrame(unMute(BroadcastUid));
+            }
+            QCOMPARE(discoverAll(line), QList<quint64>{uid}); // a discovery that retries its mute finds it once
+        }
+        {
+            SimDmxLine line; // answers nothing, but carries out what it is sent
+            line.addDriver(behaving(tableDriver(1, uid, 3), SimDriver::Behaviour::Silent));
+            QCOMPARE(statusOf(line, branch(0, BroadcastUid - 1)), NoAnswer);
             QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
-            QCOMPARE(discovered(line), std::optional<quint64>(uid));
+            QVERIFY(line.driver(0)->isMuted());
+            QCOMPARE(statusOf(line, chorus("D0 0E 03 00 09 00 05 00")), NoAnswer);
+            QCOMPARE(line.driver(0)->parameterValue(9), quint16(5));
+            line.setpointFrame(hex("11 22 33"), false, 0);
+            QCOMPARE(line.driver(0)->level(0), 0x11);
         }
-    }
-
-    void garbageResponderNeverDecodes()
-    {
-        const quint64 uid = 0x485600000006ull;
-        SimDmxLine line;
-        line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::Garbage));
-        for (int attempt = 0; attempt < 6; ++attempt) {
-            const SimAnswer answer = line.handleFrame(branch(uid, uid));
-            QCOMPARE(int(answer.status), Answered);
-            QVERIFY(!answer.data.isEmpty());
-            QVERIFY2(!decodeDiscovery(answer.data), answer.data.toHex(' ').constData());
-        }
-        // Apart from discovery it is an ordinary driver.
-        QVERIFY(parseResponse(line.handleFrame(mute(uid)).data));
-    }
-
-    void flakeyMutingResponderLosesFirstMute()
-    {
-        const quint64 uid = 0x485600000007ull;
-        SimDmxLine line;
-        line.addDriver(behaving(SimDriver::halvorn(1, uid), SimDriver::Behaviour::FlakeyMuting));
-        for (int round = 0; round < 2; ++round) {
-            QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
-            QCOMPARE(discovered(line, uid, uid), std::optional<quint64>(uid));
-            QVERIFY(parseResponse(line.handleFrame(mute(uid)).data));
-            QCOMPARE(statusOf(line, branch(uid, uid)), NoAnswer);
-            line.handleFrame(unMute(BroadcastUid)); // the next discovery loses a mute again
-        }
-        // A discovery that retries its mute still finds it, once.
-        QCOMPARE(discoverAll(line), QList<quint64>{uid});
-    }
-
-    void silentResponderStillListens()
-    {
-        const quint64 uid = 0x485600000008ull;
-        SimDmxLine line;
-        line.addDriver(behaving(tableDriver(1, uid, 3), SimDriver::Behaviour::Silent));
-        QCOMPARE(statusOf(line, branch(0, BroadcastUid - 1)), NoAnswer);
-        QCOMPARE(statusOf(line, mute(uid)), NoAnswer);
-        QVERIFY(line.driver(0)->isMuted());
-        QCOMPARE(statusOf(line, chorus("D0 0E 03 00 09 00 05 00")), NoAnswer);
-        QCOMPARE(line.driver(0)->parameterValue(9), quint16(5));
-        line.setpointFrame(hex("11 22 33"), false, 0);
-        QCOMPARE(line.driver(0)->level(0), 0x11);
     }
 
     void driversRecordTheirLevels_data()
@@ -739,19 +686,13 @@ private Q_SLOTS:
         QCOMPARE(copy.collisionMode(), SimDmxLine::CollisionMode::Garbled);
         QCOMPARE(copy.chainCount(), 5);
         QCOMPARE(copy.chainLength(chain), 2);
-        const QList<SimDriver> before = line.drivers();
-        const QList<SimDriver> after = copy.drivers();
-        QCOMPARE(after.size(), before.size());
-        for (int i = 0; i < before.size(); ++i) {
-            QCOMPARE(after[i].guid(), before[i].guid());
-            QCOMPARE(after[i].uid(), before[i].uid());
-            QCOMPARE(after[i].behaviour(), before[i].behaviour());
-            QCOMPARE(after[i].parameterNumbers(), before[i].parameterNumbers());
-            for (int n : before[i].parameterNumbers()) {
-                QCOMPARE(after[i].typeWord(n), before[i].typeWord(n));
-                QCOMPARE(after[i].parameterValue(n), before[i].parameterValue(n));
-            }
-        }
+        // Fields a save might leave out would compare equal above.
+        QCOMPARE(copy.driver(chain)->behaviour(), SimDriver::Behaviour::FlakeyMuting);
+        QCOMPARE(copy.driver(chain)->parameterValue(9), quint16(512));
+        QCOMPARE(copy.driver(chain, 1)->typeWord(200), quint16(0xC003));
+        QCOMPARE(copy.driver(chain, 1)->uid(), 0x4856000000C1ull);
+        QCOMPARE(copy.driver(chain + 1)->parameterNumbers(), noLid.parameterNumbers());
+        QCOMPARE(copy.drivers().last().guid(), line.drivers().last().guid());
     }
 
     void installationSections_data()
@@ -807,28 +748,24 @@ private Q_SLOTS:
 
     void randomPopulationIsReproducible()
     {
-        const QList<SimDriver> a = SimDriver::randomDrivers(200, 1234);
-        const QList<SimDriver> b = SimDriver::randomDrivers(200, 1234);
+        const QList<SimDriver> drivers = SimDriver::randomDrivers(200, 1234);
         QSet<quint64> uids;
         QSet<quint32> guids;
-        for (int i = 0; i < a.size(); ++i) {
-            QCOMPARE(a[i].uid(), b[i].uid());
-            QCOMPARE(a[i].guid(), b[i].guid());
-            QCOMPARE(a[i].uid() >> 32, quint64(SimDriver::HalvornManufacturerId));
-            QVERIFY((a[i].uid() & 0xFFFFFFFFu) != 0xFFFFFFFFu);
-            uids.insert(a[i].uid());
-            guids.insert(a[i].guid());
+        for (const SimDriver& driver : drivers) {
+            QCOMPARE(driver.uid() >> 32, quint64(SimDriver::HalvornManufacturerId));
+            QVERIFY((driver.uid() & 0xFFFFFFFFu) != 0xFFFFFFFFu); // never a vendorcast UID
+            uids.insert(driver.uid());
+            guids.insert(driver.guid());
         }
         QCOMPARE(uids.size(), 200);
         QCOMPARE(guids.size(), 200);
-        QVERIFY(a.first().uid() != SimDriver::randomDrivers(1, 1235).first().uid()); // another seed, others
+        QVERIFY(drivers.first().uid() != SimDriver::randomDrivers(1, 1235).first().uid());
         // The installation's "random" entry draws the same population.
         SimDmxLine line;
-        QString error;
-        QVERIFY2(line.load(QJsonDocument::fromJson(R"({"random":{"count":200,"seed":1234}})").object(), &error),
-                 qPrintable(error));
+        QVERIFY(line.load(QJsonDocument::fromJson(R"({"random":{"count":200,"seed":1234}})").object(), nullptr));
         QCOMPARE(line.drivers().size(), 200);
-        QCOMPARE(line.drivers().last().uid(), a.last().uid());
+        for (int i : {0, 99, 199})
+            QCOMPARE(line.drivers().at(i).guid(), drivers.at(i).guid());
     }
 
     void concurrentTrafficAndChanges()

@@ -1,8 +1,5 @@
-// The simulated Keymark port: tag frames answered byte for byte, refusals,
-// the control locations 18 and 28, the mailbox and the DALI pass-through to
-// the driver, presence and the "Keymark error" flag with and without read
-// capability, misbehaving tags and the installation section. Expected frames
-// are written out here from the frame layout, not built with the sim's code.
+// The simulated Keymark port and tag. Expected frames are written out here
+// from the frame layout, not built with the sim's code.
 
 #include "tests/support/testhelpers.h"
 

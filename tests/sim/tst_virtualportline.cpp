@@ -473,13 +473,9 @@ private Q_SLOTS:
         QString error;
         auto portline = VirtualPortline::fromInstallationFile(QString(), &error);
         QVERIFY2(portline, qPrintable(error));
-        const auto dongles = portline->pluggedDongles();
-        QCOMPARE(dongles.size(), 1);
-        SimDongle& dongle = *dongles.first();
-        QCOMPARE(dongle.firmwareVersion(), 5);
-        QCOMPARE(dongle.capabilities(), quint16(0x007F));
+        QCOMPARE(portline->pluggedDongles().size(), 1);
+        SimDongle& dongle = *portline->pluggedDongles().first();
         QCOMPARE(dongle.daliBus().gearCount(), 4);
-        QCOMPARE(dongle.dmxLine().chainCount(), 1);
         QCOMPARE(dongle.dmxLine().chainLength(0), 3);
         QVERIFY(dongle.keymarkPort().isTagPresent());
         // What the bus sections write, they read back.

@@ -183,27 +183,6 @@ private Q_SLOTS:
         QCOMPARE(networks(dongle), before);
     }
 
-    void shutdownDetachesTheNetworks()
-    {
-        PortlineFixture portline;
-        QVERIFY(portline.start());
-        USBDongle* dongle = portline.dongle();
-        QCOMPARE(dongle->property("daliNetwork").value<general::Network*>(), dongle->daliNetwork());
-        std::vector<std::unique_ptr<QSignalSpy>> spies;
-        for (general::Network* network : networks(dongle)) {
-            QCOMPARE(qobject_cast<usb::USBNetwork*>(network)->dongle(), dongle);
-            QCOMPARE(network->parentNode(), dongle);
-            spies.push_back(std::make_unique<QSignalSpy>(network, &general::Network::networkDisconnected));
-        }
-
-        dongle->shutdown();
-        for (const auto& spy : spies)
-            QTRY_COMPARE_WITH_TIMEOUT(spy->count(), 1, 5000);
-        QCOMPARE(qobject_cast<usb::USBNetwork*>(dongle->daliNetwork())->dongle(), nullptr);
-        QVERIFY(!dongle->isEnabled());
-        QVERIFY(!portline.handler().isOpen(dongle->dongleIndex()));
-    }
-
     void busPowerIsWrittenAsParameter8()
     {
         auto sim = dongleWith(5, 0x007F);
@@ -293,24 +272,6 @@ private Q_SLOTS:
         QCOMPARE(portline.simDongle()->totalRequestCount(), requests);
     }
 
-    void unplugDuringParameterReadEndsCleanly()
-    {
-        auto sim = dongleWith(5, 0x007F);
-        sim->injectFault(SimFault::unplug().forCode(0x0D).forParameter(8));
-        PortlineFixture portline(sim);
-        QSignalSpy disconnected(&portline.handler(), &usb::USBHandler::dongleDisconnect);
-        QVERIFY(portline.start(10000)); // bounded: fails on its time-out instead of hanging
-        USBDongle* dongle = portline.dongle();
-
-        QVERIFY(!portline.portline().isPlugged(sim));
-        QVERIFY(dongle->isVersionKnown()); // read before the unplug
-        QCOMPARE(dongle->findParameter(8)->value(), -1);
-        QCOMPARE(dongle->findParameter(37)->value(), -1);
-        // The failed calls added up to a reset, which closed the index.
-        QCOMPARE(disconnected.count(), 1);
-        QVERIFY(!portline.handler().isOpen(dongle->dongleIndex()));
-    }
-
     void queuedInitializationLeavesTheWindowFree()
     {
         // A silent dongle: three version reads that each wait for a time-out.
@@ -319,12 +280,11 @@ private Q_SLOTS:
         portline.simDongle()->setAnswersVersionRead(false);
         USBDongle* dongle = portline.open();
         QVERIFY(dongle);
-        QSignalSpy vxCreated(dongle, &USBDongle::OnVxNetworkCreated);
         QSignalSpy tasksDone(general::TaskScheduler::instance(), &general::TaskScheduler::taskDone);
 
         dongle->queueInitialize();
         QCOMPARE(portline.simDongle()->requestCount(0x0D), 0); // returned at once: the reads run in the task pool
-        QVERIFY(vxCreated.wait(10000));
+        QTRY_COMPARE_WITH_TIMEOUT(portline.initializedNetworks(), 3, 10000);
         QCOMPARE(portline.simDongle()->requestCount(0x0D), USBDongle::VersionReadTries);
         // Nodes made in the task thread live in the dongle's thread.
         QCOMPARE(dongle->findParameter(0)->thread(), dongle->thread());

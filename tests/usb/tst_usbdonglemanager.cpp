@@ -225,6 +225,9 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(events.disconnected.size(), 1, 10000);
         QTRY_VERIFY_WITH_TIMEOUT(dongle->daliNetwork() && dongle->vxNetwork() && dongle->keymarkNetwork(), 10000);
         QVERIFY(!dongle->isEnabled());
+        QVERIFY(dongle->isVersionKnown()); // read before the unplug
+        QCOMPARE(dongle->findParameter(8)->value(), -1);
+        QCOMPARE(dongle->findParameter(37)->value(), -1);
 
         m_portline->plug(sim);
         emit m_manager->triggerDeviceCheck();
@@ -257,7 +260,13 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 1, 5000);
         QPointer<USBDongle> dongle = events.connected.at(0);
         QVERIFY(initializeAndWait(dongle));
-        QSignalSpy detached(dongle->daliNetwork(), &general::Network::networkDisconnected);
+        QCOMPARE(dongle->property("daliNetwork").value<general::Network*>(), dongle->daliNetwork());
+        std::vector<std::unique_ptr<QSignalSpy>> detached;
+        for (general::Network* network : {dongle->vxNetwork(), dongle->daliNetwork(), dongle->keymarkNetwork()}) {
+            QCOMPARE(qobject_cast<usb::USBNetwork*>(network)->dongle(), dongle.data());
+            QCOMPARE(network->parentNode(), dongle.data());
+            detached.push_back(std::make_unique<QSignalSpy>(network, &general::Network::networkDisconnected));
+        }
         QCOMPARE(m_portline->openHandleCount(), 1);
 
         QVERIFY(USBDongleManager::shutdownInstance(5000));
@@ -265,8 +274,10 @@ private Q_SLOTS:
         QVERIFY(dongle); // the dongle belongs to the tree
         QVERIFY(!dongle->isEnabled());
         QCOMPARE(m_portline->openHandleCount(), 0);
-        QCOMPARE(qobject_cast<usb::USBNetwork*>(dongle->daliNetwork())->dongle(), nullptr);
-        QTRY_COMPARE_WITH_TIMEOUT(detached.count(), 1, 5000);
+        for (general::Network* network : {dongle->vxNetwork(), dongle->daliNetwork(), dongle->keymarkNetwork()})
+            QCOMPARE(qobject_cast<usb::USBNetwork*>(network)->dongle(), nullptr);
+        for (const auto& spy : detached)
+            QTRY_COMPARE_WITH_TIMEOUT(spy->count(), 1, 5000);
         // Exchanges of the networks after the manager has gone do nothing.
         bool ok = true;
         dongle->downloadParameter(dongle->findParameter(0), ok);
