@@ -312,12 +312,9 @@ void TestParameterProxy::optionProxyPicksAndWritesSettings()
     logarithmic->addSetting(13, 0);
     ParameterProxyView* view = editors.group->addProxy(proxy);
     QVERIFY(editors.showActive());
-    QCOMPARE(proxy->maximum(), 1);
-    QCOMPARE(view->comboBox()->count(), 2);
     QCOMPARE(view->comboBox()->itemText(0), QStringLiteral("Linear"));
     QTRY_VERIFY(view->comboBox()->isVisible());
-    QCOMPARE(proxy->value(), 1);
-    QCOMPARE(view->comboBox()->currentIndex(), 1);
+    QCOMPARE(view->comboBox()->currentIndex(), 1); // the settings match "Logarithmic"
     QVERIFY(settledWrites(editors.device).isEmpty());
 
     // Picking "Linear" writes both of its settings.

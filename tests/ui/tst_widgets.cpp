@@ -70,7 +70,6 @@ private Q_SLOTS:
 
     void sliderValueText_data();
     void sliderValueText();
-    void sliderFillFollowsSizeAndValue();
     void sliderValueFromPosition_data();
     void sliderValueFromPosition();
     void sliderDragClampsAndWritesOutput();
@@ -223,35 +222,21 @@ void TestWidgets::sliderValueText()
     QCOMPARE(OutputSlider::valueText(value, linear), text);
 }
 
-void TestWidgets::sliderFillFollowsSizeAndValue()
-{
-    OutputSlider slider;
-    slider.resize(200, 30);
-    QCOMPARE(slider.barRect(), QRect(4, 4, 192, 22));
-    slider.setValue(0.5f);
-    QCOMPARE(slider.fillRect().left(), 4);
-    QCOMPARE(slider.fillRect().right(), 4 + 96);
-
-    slider.setOrientation(OutputSlider::Vertical);
-    slider.resize(30, 200);
-    QCOMPARE(slider.barRect(), QRect(4, 4, 22, 192));
-    QCOMPARE(slider.fillRect().bottom(), 195);
-    QCOMPARE(slider.fillRect().top(), 195 - 96);
-}
-
 void TestWidgets::sliderValueFromPosition_data()
 {
     QTest::addColumn<int>("orientation");
     QTest::addColumn<QPoint>("position");
     QTest::addColumn<float>("value");
+    QTest::addColumn<int>("fillEnd"); // where the fill of that value ends; -1: not checked
     // A 200 x 30 horizontal bar spans x 4..195; a 30 x 200 vertical one y 4..195.
-    QTest::newRow("left of bar")   << int(OutputSlider::Horizontal) << QPoint(1, 15)   << 0.0f;
-    QTest::newRow("bar start")     << int(OutputSlider::Horizontal) << QPoint(4, 15)   << 0.0f;
-    QTest::newRow("bar middle")    << int(OutputSlider::Horizontal) << QPoint(100, 15) << 0.5f;
-    QTest::newRow("right of bar")  << int(OutputSlider::Horizontal) << QPoint(199, 15) << 1.0f;
-    QTest::newRow("below bar")     << int(OutputSlider::Vertical)   << QPoint(15, 198) << 0.0f;
-    QTest::newRow("vertical mid")  << int(OutputSlider::Vertical)   << QPoint(15, 100) << 0.5f;
-    QTest::newRow("above bar")     << int(OutputSlider::Vertical)   << QPoint(15, 1)   << 1.0f;
+    const int across = OutputSlider::Horizontal, up = OutputSlider::Vertical;
+    QTest::newRow("left of bar")  << across << QPoint(1, 15)   << 0.0f << -1;
+    QTest::newRow("bar start")    << across << QPoint(4, 15)   << 0.0f << -1;
+    QTest::newRow("bar middle")   << across << QPoint(100, 15) << 0.5f << 4 + 96;
+    QTest::newRow("right of bar") << across << QPoint(199, 15) << 1.0f << -1;
+    QTest::newRow("below bar")    << up     << QPoint(15, 198) << 0.0f << -1;
+    QTest::newRow("vertical mid") << up     << QPoint(15, 100) << 0.5f << 195 - 96;
+    QTest::newRow("above bar")    << up     << QPoint(15, 1)   << 1.0f << -1;
 }
 
 void TestWidgets::sliderValueFromPosition()
@@ -259,10 +244,15 @@ void TestWidgets::sliderValueFromPosition()
     QFETCH(int, orientation);
     QFETCH(QPoint, position);
     QFETCH(float, value);
+    QFETCH(int, fillEnd);
     OutputSlider slider;
     slider.setOrientation(orientation);
-    slider.resize(orientation == OutputSlider::Horizontal ? QSize(200, 30) : QSize(30, 200));
+    const bool across = orientation == OutputSlider::Horizontal;
+    slider.resize(across ? QSize(200, 30) : QSize(30, 200));
     QCOMPARE(slider.valueAt(position), value);
+    slider.setValue(value);
+    if (fillEnd >= 0)
+        QCOMPARE(across ? slider.fillRect().right() : slider.fillRect().top(), fillEnd);
 }
 
 void TestWidgets::sliderDragClampsAndWritesOutput()
@@ -484,12 +474,11 @@ void TestWidgets::iconsAreCompiledIn()
     QFETCH(QString, path);
     const QPixmap normal = loadPixmap(path, 1.0);
     QVERIFY(!normal.isNull());
-    // Drawn, not empty.
     const QImage image = normal.toImage();
-    bool opaque = false;
-    for (int y = 0; y < image.height() && !opaque; ++y)
-        for (int x = 0; x < image.width() && !opaque; ++x)
-            opaque = qAlpha(image.pixel(x, y)) > 200;
+    bool opaque = false; // drawn, not empty
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            opaque = opaque || qAlpha(image.pixel(x, y)) > 200;
     QVERIFY(opaque);
     // Sharp on a high-DPI screen: rendered with twice the pixels.
     const QPixmap doubled = loadPixmap(path, 2.0);
