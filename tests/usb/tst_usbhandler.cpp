@@ -322,7 +322,7 @@ private Q_SLOTS:
         QTest::newRow("capacity 1000")      << 64   << 1000 << -1  << 64 << 5  << false;
         QTest::newRow("capacity -3")        << 64   << -3   << -1  << 64 << 0  << true;
         QTest::newRow("capacity 3")         << 64   << 3    << -1  << 64 << 3  << true;
-        QTest::newRow("device sends 200")   << 64   << 64   << 200 << 64 << 64 << true;
+        QTest::newRow("device sends 200")   << 64   << 1000 << 200 << 64 << 64 << true;
     }
 
     void lengthsStayInsideThePacket()
