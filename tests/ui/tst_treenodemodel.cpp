@@ -121,8 +121,6 @@ public Q_SLOTS:
         for (int i = 0; i < 3000; ++i) {
             const QList<TreeNode*> devices = m_network->childNodes();
             const int choice = int(random.bounded(100));
-            TreeNode* device = pick(devices);
-            TreeNode* parameter = device ? pick(device->childNodes()) : nullptr;
             if (devices.size() < 3 || choice < 25) {
                 // A device arrives with its parameters already in it.
                 TreeNode* added = named(QStringLiteral("device %1").arg(i), m_destroyed);
@@ -130,19 +128,25 @@ public Q_SLOTS:
                     added->addChild(named(QStringLiteral("param %1").arg(p), m_destroyed), false);
                 insertAnywhere(m_network, added);
             } else if (choice < 35) {
-                device->retire();
+                pick(devices)->retire();
                 ++retired;
             } else if (choice < 60) {
-                insertAnywhere(device, named(QStringLiteral("param x%1").arg(i), m_destroyed));
-            } else if (choice < 70 && parameter) {
-                parameter->retire();
-                ++retired;
-            } else if (choice < 80 && parameter) {
-                device->removeChild(parameter);
-                insertAnywhere(pick(devices), parameter);
+                insertAnywhere(pick(devices), named(QStringLiteral("param x%1").arg(i), m_destroyed));
+            } else if (choice < 70) {
+                if (TreeNode* parameter = pick(pick(devices)->childNodes())) {
+                    parameter->retire();
+                    ++retired;
+                }
+            } else if (choice < 80) {
+                TreeNode* from = pick(devices);
+                TreeNode* to = pick(devices);
+                if (TreeNode* parameter = pick(from->childNodes())) {
+                    from->removeChild(parameter);
+                    insertAnywhere(to, parameter);
+                }
             } else {
-                for (TreeNode* each : device->childNodes())
-                    each->setUpdateState(int(random.bounded(2)));
+                for (TreeNode* parameter : pick(devices)->childNodes())
+                    parameter->setUpdateState(int(random.bounded(2)));
             }
             // Spread over about a second, so that the changes meet the GUI
             // thread at every stage of its flushes.
