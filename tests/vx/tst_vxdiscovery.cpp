@@ -136,6 +136,16 @@ QMap<uint, vx::VxParameter*> foundParameters(const VxDevice* device)
     return parameters;
 }
 
+// A device at `lid` whose parameters were searched as the menu's task
+// searches them; null when the search does not finish in time.
+VxDevice* searchedDevice(VxNetwork* network, uint lid, const QString& name = QStringLiteral("Driver"))
+{
+    auto* device = qobject_cast<VxDevice*>(network->createDevice(lid, name));
+    QSignalSpy searched(device, &general::Device::parameterSearchFinished);
+    device->triggerSearchParameters();
+    return QTest::qWaitFor([&] { return !searched.isEmpty(); }, TaskWaitMs) ? device : nullptr;
+}
+
 } // namespace
 
 class TestVxDiscovery : public QObject
@@ -409,11 +419,9 @@ void TestVxDiscovery::parametersAreNamedAndTypedFromTheDriver()
     driver.defineParameter(240, 0x0001, 1);   // past the table
     portline.line().addDriver(driver);
     QVERIFY(portline.start());
-    auto* device = qobject_cast<VxDevice*>(portline.network()->createDevice(5, QStringLiteral("Driver")));
-    QSignalSpy searched(device, &general::Device::parameterSearchFinished);
-    device->triggerSearchParameters();
-    QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, TaskWaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(foundParameters(device).size(), driver.parameterNumbers().size(), WaitMs);
+    VxDevice* device = searchedDevice(portline.network(), 5);
+    QVERIFY(device);
+    QCOMPARE(foundParameters(device).size(), driver.parameterNumbers().size());
     const QMap<uint, vx::VxParameter*> params = foundParameters(device);
 
     vx::VxParameter* dimmer = params.value(9);
@@ -457,18 +465,13 @@ void TestVxDiscovery::devicesTakeOnlyTheirOwnParameters()
     portline.line().addChainedDriver(valueChain, SimDriver::halvorn(0x3, 0x485600000003ull));
     QVERIFY(portline.start());
     VxNetwork* network = portline.network();
-    auto* flagDevice = qobject_cast<VxDevice*>(network->createDevice(1, QStringLiteral("Flag model")));
-    auto* valueDevice = qobject_cast<VxDevice*>(network->createDevice(2, QStringLiteral("Value model")));
     auto* cellOfOther = qobject_cast<VxDevice*>(network->createDevice(2, QStringLiteral("Skip 1 of 2")));
     cellOfOther->setSkipCount(1);
-
-    for (VxDevice* device : {valueDevice, flagDevice}) {
-        QSignalSpy searched(device, &general::Device::parameterSearchFinished);
-        device->triggerSearchParameters();
-        QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, TaskWaitMs);
-    }
-    QTRY_COMPARE_WITH_TIMEOUT(foundParameters(valueDevice).size(), valueModel.parameterNumbers().size(), WaitMs);
-    QTRY_COMPARE_WITH_TIMEOUT(foundParameters(flagDevice).size(), flagModel.parameterNumbers().size(), WaitMs);
+    VxDevice* valueDevice = searchedDevice(network, 2, QStringLiteral("Value model"));
+    VxDevice* flagDevice = searchedDevice(network, 1, QStringLiteral("Flag model"));
+    QVERIFY(valueDevice && flagDevice);
+    QCOMPARE(foundParameters(valueDevice).size(), valueModel.parameterNumbers().size());
+    QCOMPARE(foundParameters(flagDevice).size(), flagModel.parameterNumbers().size());
     QVERIFY(!foundParameters(flagDevice).contains(100));
     QVERIFY(foundParameters(cellOfOther).isEmpty());
     QVERIFY(foundParameters(network->broadcastDevice()).isEmpty());
@@ -548,17 +551,13 @@ void TestVxDiscovery::toolParametersChangeTheAddressing()
     QCOMPARE(probe.value(), 0x0102);
     QCOMPARE(portline.recorder().requests(0x02).last().mid(2, 4).toHex(' '), QByteArray("d0 0d 02 01"));
 
-    // Numbers beyond the bookkeeping ones: 20482 reads 0 without the bus, 25000 fails, 30000 goes to the driver.
-    bool ok = false;
-    general::Parameter beyond(device, 20482, QStringLiteral("beyond"), QString(), -1, -1, -1, false, false, 0);
-    QCOMPARE(device->downloadParameter(&beyond, ok), 0u);
-    QVERIFY(ok);
-    general::Parameter failing(device, 25000, QStringLiteral("failing"), QString(), -1, -1, -1, false, false, 0);
-    device->downloadParameter(&failing, ok);
-    QVERIFY(!ok);
-    general::Parameter high(device, 30000, QStringLiteral("high"), QString(), -1, -1, -1, false, false, 0);
-    device->downloadParameter(&high, ok);
-    QVERIFY(ok);
+    // Beyond the bookkeeping numbers: 20482 reads without the bus, 25000 fails, 30000 goes to the driver.
+    for (const auto& [number, readable] : {std::pair{20482u, true}, {25000u, false}, {30000u, true}}) {
+        general::Parameter numbered(device, number, QStringLiteral("n"), QString(), -1, -1, -1, false, false, 0);
+        bool ok = !readable;
+        device->downloadParameter(&numbered, ok);
+        QVERIFY2(ok == readable, qPrintable(QString::number(number)));
+    }
 
     // A start address or channel count of 0 is ignored.
     device->setStartAddress(17);

@@ -1,7 +1,7 @@
 // Frames of the DMX line's command/reply protocols, checked without a
 // dongle: Chorus frames and their names, the decoded log line, RDM requests
 // (against OLA's RDM library), E1.20 discovery responses (against OLA's
-// DiscoveryAgent), the driver parameter table and the type words.
+// DiscoveryAgent), and driver parameters made from their type words.
 
 #include "general/bytedata.h"
 #include "sim/simrdmpacket.h"
@@ -80,7 +80,26 @@ QByteArray olaBytes(const ola::rdm::RDMRequest& request)
     return QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packed.size()));
 }
 
+struct ChorusCommand
+{
+    quint8 code;
+    quint16 skip, address, word0, word1;
+    QByteArray frame;
+};
+
+struct TypedParameter
+{
+    uint number;
+    quint16 typeWord;
+    int type, min, max, mask;
+    bool readOnly;
+    const char* name;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(ChorusCommand)
+Q_DECLARE_METATYPE(TypedParameter)
 
 class TestVxFrames : public QObject
 {
@@ -99,40 +118,28 @@ private Q_SLOTS:
     void discoveryResponseDecoding_data();
     void discoveryResponseDecoding();
     void discoveryDecodingAgreesWithOlaOnEveryCorruption();
-    void driverParameterTableNames_data();
-    void driverParameterTableNames();
     void parameterFromTypeWord_data();
     void parameterFromTypeWord();
 };
 
 void TestVxFrames::chorusCommandFrames_data()
 {
-    QTest::addColumn<int>("code");
-    QTest::addColumn<int>("skip");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("word0");
-    QTest::addColumn<int>("word1");
-    QTest::addColumn<QByteArray>("frame");
-    //                                     code  skip address word0 word1     frame (with checksum)
-    QTest::newRow("read 0x34 of LID 0x0102") << 0x0D << 0 << 0x0102 << 0x34 << 0      << hex("D0 0D 02 01 34 00 00 00 14");
-    QTest::newRow("read 0x34 skip 3")        << 0x0D << 3 << 0x0102 << 0x34 << 0      << hex("D0 85 03 02 34 00 00 00 8E");
-    QTest::newRow("write flag 57 set")       << 0x0E << 0 << 1      << 57   << 0xFFFF << hex("D0 0E 01 00 39 00 FF FF 16");
-    QTest::newRow("write skip 1")            << 0x0E << 1 << 0x0305 << 2    << 0x1234 << hex("D0 86 01 05 02 00 34 12 A4");
-    QTest::newRow("find next broadcast")     << 0x1D << 0 << 0      << 0    << 0      << hex("D0 1D 00 00 00 00 00 00 ED");
-    QTest::newRow("find next skip 4")        << 0x1D << 4 << 9      << 12   << 0      << hex("D0 95 04 09 0C 00 00 00 7E");
-    QTest::newRow("guid skip 1")             << 0x08 << 1 << 7      << 0    << 0      << hex("D0 80 01 07 00 00 00 00 58");
+    QTest::addColumn<ChorusCommand>("command");
+    //                                                      code  skip address word0 word1   frame (with checksum)
+    QTest::newRow("read 0x34 of LID 0x0102") << ChorusCommand{0x0D, 0, 0x0102, 0x34, 0,      hex("D0 0D 02 01 34 00 00 00 14")};
+    QTest::newRow("read 0x34 skip 3")        << ChorusCommand{0x0D, 3, 0x0102, 0x34, 0,      hex("D0 85 03 02 34 00 00 00 8E")};
+    QTest::newRow("write flag 57 set")       << ChorusCommand{0x0E, 0, 1,      57,   0xFFFF, hex("D0 0E 01 00 39 00 FF FF 16")};
+    QTest::newRow("write skip 1")            << ChorusCommand{0x0E, 1, 0x0305, 2,    0x1234, hex("D0 86 01 05 02 00 34 12 A4")};
+    QTest::newRow("find next broadcast")     << ChorusCommand{0x1D, 0, 0,      0,    0,      hex("D0 1D 00 00 00 00 00 00 ED")};
+    QTest::newRow("find next skip 4")        << ChorusCommand{0x1D, 4, 9,      12,   0,      hex("D0 95 04 09 0C 00 00 00 7E")};
+    QTest::newRow("guid skip 1")             << ChorusCommand{0x08, 1, 7,      0,    0,      hex("D0 80 01 07 00 00 00 00 58")};
 }
 
 void TestVxFrames::chorusCommandFrames()
 {
-    QFETCH(int, code);
-    QFETCH(int, skip);
-    QFETCH(int, address);
-    QFETCH(int, word0);
-    QFETCH(int, word1);
-    QFETCH(QByteArray, frame);
-    const auto built = vx::ChorusFrame::command(quint8(code), quint16(skip), quint16(address), quint16(word0), quint16(word1));
-    QCOMPARE(built.toByteArray().toHex(' '), frame.toHex(' '));
+    QFETCH(ChorusCommand, command);
+    const auto built = vx::ChorusFrame::command(command.code, command.skip, command.address, command.word0, command.word1);
+    QCOMPARE(built.toByteArray().toHex(' '), command.frame.toHex(' '));
     QVERIFY(vx::ChorusFrame::isValid(built.data(), vx::ChorusFrame::Length));
 }
 
@@ -366,75 +373,37 @@ void TestVxFrames::discoveryDecodingAgreesWithOlaOnEveryCorruption()
     }
 }
 
-void TestVxFrames::driverParameterTableNames_data()
-{
-    QTest::addColumn<int>("number");
-    QTest::addColumn<QString>("name");
-    QTest::addColumn<QString>("description");
-    QTest::newRow("9")                  << 9   << "Master dimmer value" << "Lets you set the master dimmer level, which scales every output of the driver.";
-    QTest::newRow("68 html, two spaces") << 68 << "Gamma correction"
-                                         << "Lets you set the gamma correction for the driver if 'Dimming curve' is set to 1. If gamma correction "
-                                            "parameter is not available the default is logarithmic:  <br><br><i>0 : Logarithmic</i><br><i>1 : Square</i>";
-    QTest::newRow("19 repeats its name") << 19  << "Show time divider"   << "Show time divider";
-    QTest::newRow("7 no description")    << 7   << "CH_CMD_7_NAME"       << "";
-    QTest::newRow("230 last named")      << 230 << "UI status parameter" << "UI status parameter";
-    QTest::newRow("14 empty")            << 14  << "Unknown parameter"   << "Unknown parameter";
-    QTest::newRow("231 past the table")  << 231 << "Unknown parameter"   << "Unknown parameter";
-}
-
-void TestVxFrames::driverParameterTableNames()
-{
-    QFETCH(int, number);
-    QFETCH(QString, name);
-    QFETCH(QString, description);
-    QCOMPARE(vx::DriverParameterTable::name(uint(number)), name);
-    QCOMPARE(vx::DriverParameterTable::description(uint(number)), description);
-    QCOMPARE(vx::DriverParameterTable::namedRecordCount(), 70);
-    QCOMPARE(vx::DriverParameterTable::describedRecordCount(), 56);
-}
-
 void TestVxFrames::parameterFromTypeWord_data()
 {
-    QTest::addColumn<int>("number");
-    QTest::addColumn<int>("typeWord");
-    QTest::addColumn<int>("type");
-    QTest::addColumn<int>("min");
-    QTest::addColumn<int>("max");
-    QTest::addColumn<int>("mask");
-    QTest::addColumn<bool>("readOnly");
-    QTest::addColumn<QString>("name");
-    //                                  number word     type min max     mask    read-only name
-    QTest::newRow("read-only 0..1023")  << 9   << 0x83FF << 0 << 0 << 1023  << 0x3FF  << true  << "Master dimmer value";
-    QTest::newRow("flag bit 5")         << 57  << 0x4005 << 2 << 0 << 1     << 0x20   << false << "DMX termination";
-    QTest::newRow("flag kind 11 bit 3") << 57  << 0xE003 << 2 << 0 << 1     << 0x08   << true  << "DMX termination";
-    QTest::newRow("minimum one, 65535") << 2   << 0x0400 << 0 << 1 << 65535 << 0xFFFF << false << "Network start address";
-    QTest::newRow("kind 01 is a value") << 59  << 0x2003 << 0 << 0 << 3     << 0x3    << false << "Daisy-chain mode";
-    QTest::newRow("100 gives mask 127") << 3   << 0x0064 << 0 << 0 << 100   << 0x7F   << false << "Network input time-out to show";
-    QTest::newRow("empty record")       << 14  << 0x0000 << 0 << 0 << 65535 << 0xFFFF << false << "Unknown parameter";
-    QTest::newRow("past the table")     << 240 << 0x0001 << 0 << 0 << 1     << 0x1    << false << "Unknown parameter";
-    QTest::newRow("256 and up")         << 300 << 0xC007 << 0 << 0 << 255   << 0xFFFF << false << "unknown";
+    QTest::addColumn<TypedParameter>("expected");
+    //                                                  number word   type min max    mask    read-only name
+    QTest::newRow("read-only 0..1023")  << TypedParameter{9,   0x83FF, 0, 0, 1023,  0x3FF,  true,  "Master dimmer value"};
+    QTest::newRow("flag bit 5")         << TypedParameter{57,  0x4005, 2, 0, 1,     0x20,   false, "DMX termination"};
+    QTest::newRow("flag kind 11 bit 3") << TypedParameter{57,  0xE003, 2, 0, 1,     0x08,   true,  "DMX termination"};
+    QTest::newRow("minimum one, 65535") << TypedParameter{2,   0x0400, 0, 1, 65535, 0xFFFF, false, "Network start address"};
+    QTest::newRow("kind 01 is a value") << TypedParameter{59,  0x2003, 0, 0, 3,     0x3,    false, "Daisy-chain mode"};
+    QTest::newRow("100 gives mask 127") << TypedParameter{3,   0x0064, 0, 0, 100,   0x7F,   false, "Network input time-out to show"};
+    QTest::newRow("empty record")       << TypedParameter{14,  0x0000, 0, 0, 65535, 0xFFFF, false, "Unknown parameter"};
+    QTest::newRow("past the table")     << TypedParameter{240, 0x0001, 0, 0, 1,     0x1,    false, "Unknown parameter"};
+    QTest::newRow("256 and up")         << TypedParameter{300, 0xC007, 0, 0, 255,   0xFFFF, false, "unknown"};
 }
 
 void TestVxFrames::parameterFromTypeWord()
 {
-    QFETCH(int, number);
-    QFETCH(int, typeWord);
-    QFETCH(int, type);
-    QFETCH(int, min);
-    QFETCH(int, max);
-    QFETCH(int, mask);
-    QFETCH(bool, readOnly);
-    QFETCH(QString, name);
-    const vx::VxParameter param(nullptr, uint(number), quint16(typeWord));
-    QCOMPARE(param.type(), type);
-    QCOMPARE(param.minimum(), min);
-    QCOMPARE(param.maximum(), max);
-    QCOMPARE(int(param.mask()), mask);
-    QCOMPARE(param.isReadOnly(), readOnly);
-    QCOMPARE(param.name(), name);
-    QCOMPARE(int(param.typeWord()), typeWord);
-    if (name == QLatin1String("Unknown parameter"))
-        QCOMPARE(param.tooltip(), name);
+    QFETCH(TypedParameter, expected);
+    const vx::VxParameter param(nullptr, expected.number, expected.typeWord);
+    QCOMPARE(param.type(), expected.type);
+    QCOMPARE(param.minimum(), expected.min);
+    QCOMPARE(param.maximum(), expected.max);
+    QCOMPARE(int(param.mask()), expected.mask);
+    QCOMPARE(param.isReadOnly(), expected.readOnly);
+    QCOMPARE(param.name(), QString::fromLatin1(expected.name));
+    QCOMPARE(param.typeWord(), expected.typeWord);
+    if (param.name() == QLatin1String("Unknown parameter"))
+        QCOMPARE(param.tooltip(), param.name());
+    // The whole table is there.
+    QCOMPARE(vx::DriverParameterTable::namedRecordCount(), 70);
+    QCOMPARE(vx::DriverParameterTable::describedRecordCount(), 56);
 }
 
 QTEST_GUILESS_MAIN(TestVxFrames)

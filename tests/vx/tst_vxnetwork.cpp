@@ -70,7 +70,23 @@ void rewriteChorusReplies(VxPortline& portline, const Rewriter& rewrite)
     });
 }
 
+// One code 0x02 transaction: who is on the line, what is asked, how the
+// dongle's reply is damaged, and what must come of it.
+struct Transaction
+{
+    int drivers = 1;
+    int address = Lid;
+    int number = 0x34;
+    Rewriter rewrite = nullptr;
+    bool detached = false; // no dongle: nothing sent, nothing logged
+    int status = VxNetwork::StatusAnswer;
+    int kept = 9; // answer bytes kept
+    MessageType logged = general::REPLY;
+};
+
 } // namespace
+
+Q_DECLARE_METATYPE(Transaction)
 
 class TestVxNetwork : public QObject
 {
@@ -80,7 +96,6 @@ private Q_SLOTS:
     void transaction_data();
     void transaction();
     void skipAddressedRead();
-    void withoutDongleNothingIsSent();
     void parameterRetrieval_data();
     void parameterRetrieval();
     void dongleParametersAreMadeOnceAndGoToTheDongle();
@@ -93,73 +108,69 @@ private Q_SLOTS:
 
 void TestVxNetwork::transaction_data()
 {
-    QTest::addColumn<int>("drivers");
-    QTest::addColumn<int>("address");
-    QTest::addColumn<int>("number");
-    QTest::addColumn<Rewriter>("rewrite");
-    QTest::addColumn<int>("status");
-    QTest::addColumn<int>("answerLength");
-    QTest::addColumn<MessageType>("logged");
-    const Rewriter none;
-    const int Answer = VxNetwork::StatusAnswer, NoAnswer = VxNetwork::StatusNoAnswer;
-    const int Malformed = VxNetwork::StatusMalformedAnswer, ErrorReply = VxNetwork::StatusErrorReply;
-    //                                   drivers address number reply rewritten as                                status           kept log line
-    QTest::newRow("answer")             << 1 << Lid << 0x34 << none                                             << Answer     << 9 << general::REPLY;
-    QTest::newRow("nobody at address")  << 1 << 0x999 << 0x34 << none                                           << NoAnswer   << 0 << general::NOREPLY;
-    QTest::newRow("unknown parameter")  << 1 << Lid << 0x77 << none                                             << ErrorReply << 9 << general::WARN;
-    QTest::newRow("two answer at once") << 2 << 0 << 0x34 << none << int(VxNetwork::StatusReceptionError)                      << 9 << general::FAILURE;
-    QTest::newRow("answer cut to 5")    << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { return r.left(8); }) << Malformed  << 5 << general::FAILURE;
-    QTest::newRow("length byte only")   << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { return r.left(3); }) << NoAnswer   << 0 << general::NOREPLY;
-    QTest::newRow("claims 200 bytes")   << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[2] = char(200); return r.leftJustified(64, '\xEE'); })
-                                                                                                                << Malformed  << 61 << general::FAILURE;
-    QTest::newRow("answer of 12 bytes") << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[2] = 12; return r + hex("01 02 03"); })
-                                                                                                                << Malformed  << 12 << general::FAILURE;
-    QTest::newRow("padding after it")   << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { return r + QByteArray(20, '\xEE'); })
-                                                                                                                << Answer     << 9 << general::REPLY;
-    QTest::newRow("checksum wrong")     << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[11] = char(r[11] ^ 0x40); return r; })
-                                                                                                                << int(VxNetwork::StatusBadChecksum) << 9 << general::ERRCS;
-    QTest::newRow("not a Chorus frame") << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[3] = char(0xCC); return r; })
-                                                                                                                << Malformed  << 9 << general::FAILURE;
-    QTest::newRow("every byte garbled") << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { for (auto& c : r) c = char(c ^ 0xA5); return r; })
-                                                                                                                << NoAnswer   << 0 << general::FAILURE;
-    QTest::newRow("dongle status 5")    << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[1] = 5; return r; }) << NoAnswer << 0 << general::NOREPLY;
-    QTest::newRow("dongle status 7")    << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[1] = 7; return r; }) << 7        << 9 << general::REPLY;
-    QTest::newRow("error code")         << 1 << Lid << 0x34 << Rewriter([](QByteArray r) { r[4] = char(0xCD); return fixAnswerChecksum(r); })
-                                                                                                                << ErrorReply << 9 << general::WARN;
+    QTest::addColumn<Transaction>("t");
+    const int NoAnswer = VxNetwork::StatusNoAnswer, Malformed = VxNetwork::StatusMalformedAnswer;
+    using general::FAILURE, general::NOREPLY, general::WARN;
+    QTest::newRow("answer")             << Transaction{};
+    QTest::newRow("no dongle")          << Transaction{.detached = true, .status = VxNetwork::StatusNoDongle};
+    QTest::newRow("nobody at address")  << Transaction{.address = 0x999, .status = NoAnswer, .kept = 0, .logged = NOREPLY};
+    QTest::newRow("unknown parameter")  << Transaction{.number = 0x77, .status = VxNetwork::StatusErrorReply, .logged = WARN};
+    QTest::newRow("two answer at once") << Transaction{.drivers = 2, .address = 0, .status = VxNetwork::StatusReceptionError, .logged = FAILURE};
+    QTest::newRow("answer cut to 5")    << Transaction{.rewrite = [](QByteArray r) { return r.left(8); }, .status = Malformed, .kept = 5, .logged = FAILURE};
+    QTest::newRow("length byte only")   << Transaction{.rewrite = [](QByteArray r) { return r.left(3); }, .status = NoAnswer, .kept = 0, .logged = NOREPLY};
+    QTest::newRow("claims 200 bytes")   << Transaction{.rewrite = [](QByteArray r) { r[2] = char(200); return r.leftJustified(64, '\xEE'); },
+                                                       .status = Malformed, .kept = 61, .logged = FAILURE};
+    QTest::newRow("answer of 12 bytes") << Transaction{.rewrite = [](QByteArray r) { r[2] = 12; return r + hex("01 02 03"); },
+                                                       .status = Malformed, .kept = 12, .logged = FAILURE};
+    QTest::newRow("padding after it")   << Transaction{.rewrite = [](QByteArray r) { return r + QByteArray(20, '\xEE'); }};
+    QTest::newRow("checksum wrong")     << Transaction{.rewrite = [](QByteArray r) { r[11] = char(r[11] ^ 0x40); return r; },
+                                                       .status = VxNetwork::StatusBadChecksum, .logged = general::ERRCS};
+    QTest::newRow("not a Chorus frame") << Transaction{.rewrite = [](QByteArray r) { r[3] = char(0xCC); return r; }, .status = Malformed, .logged = FAILURE};
+    QTest::newRow("every byte garbled") << Transaction{.rewrite = [](QByteArray r) { for (auto& c : r) c = char(c ^ 0xA5); return r; },
+                                                       .status = NoAnswer, .kept = 0, .logged = FAILURE};
+    QTest::newRow("dongle status 5")    << Transaction{.rewrite = [](QByteArray r) { r[1] = 5; return r; }, .status = NoAnswer, .kept = 0, .logged = NOREPLY};
+    QTest::newRow("dongle status 7")    << Transaction{.rewrite = [](QByteArray r) { r[1] = 7; return r; }, .status = 7};
+    QTest::newRow("error code")         << Transaction{.rewrite = [](QByteArray r) { r[4] = char(0xCD); return fixAnswerChecksum(r); },
+                                                       .status = VxNetwork::StatusErrorReply, .logged = WARN};
 }
 
 void TestVxNetwork::transaction()
 {
-    QFETCH(int, drivers);
-    QFETCH(int, address);
-    QFETCH(int, number);
-    QFETCH(Rewriter, rewrite);
-    QFETCH(int, status);
-    QFETCH(int, answerLength);
-    QFETCH(MessageType, logged);
+    QFETCH(Transaction, t);
     VxPortline portline;
-    for (int i = 0; i < drivers; ++i)
+    for (int i = 0; i < t.drivers; ++i)
         portline.line().addDriver(driverAt(quint16(Lid + i), quint32(0x100 + i)));
     QVERIFY(portline.start());
     VxNetwork* network = portline.network();
     portline.recorder().setRecordPackets(true);
-    if (rewrite)
-        rewriteChorusReplies(portline, rewrite);
+    if (t.rewrite)
+        rewriteChorusReplies(portline, t.rewrite);
+    if (t.detached)
+        network->setDongle(nullptr);
     const int logCount = network->log()->count();
 
     quint16 value = 0xBEEF;
-    QCOMPARE(network->readParameter(0, quint16(address), quint16(number), value), status);
-    QCOMPARE(network->status(), status);
-    QCOMPARE(value, status == VxNetwork::StatusAnswer ? quint16(0x5678) : quint16(0xBEEF));
-    QCOMPARE(network->answerLength(), answerLength);
+    QCOMPARE(network->readParameter(0, quint16(t.address), quint16(t.number), value), t.status);
+    QCOMPARE(network->status(), t.status);
+    QCOMPARE(value, t.status == VxNetwork::StatusAnswer ? quint16(0x5678) : quint16(0xBEEF));
+    if (t.detached) {
+        network->DMX_sendSetpoint();
+        QVERIFY(portline.recorder().requests(PacketRecorder::AnyCode).isEmpty());
+        QTest::qWait(50);
+        QCOMPARE(network->log()->count(), logCount);
+        network->setDongle(portline.dongle());
+        QCOMPARE(network->readParameter(0, Lid, 0x34, value), int(VxNetwork::StatusAnswer));
+        return;
+    }
+    QCOMPARE(network->answerLength(), t.kept);
     const QList<QByteArray> sent = portline.recorder().requests(0x02);
     QCOMPARE(sent.size(), 1);
-    if (address == Lid && number == 0x34)
+    if (t.address == Lid && t.number == 0x34)
         QCOMPARE(sent.first().toHex(' '), hex("02 09 D0 0D 02 01 34 00 00 00 14").toHex(' '));
     // The request and what came of it.
     QTRY_COMPARE_WITH_TIMEOUT(network->log()->count(), logCount + 2, WaitMs);
     QCOMPARE(logMessageFromEnd(network, 1)->type(), general::SEND);
-    QCOMPARE(logMessageFromEnd(network, 0)->type(), logged);
+    QCOMPARE(logMessageFromEnd(network, 0)->type(), t.logged);
     QCOMPARE(logMessageFromEnd(network, 0)->msgClass(), general::CHORUS);
 }
 
@@ -182,26 +193,6 @@ void TestVxNetwork::skipAddressedRead()
     QCOMPARE(portline.network()->readGuid(1, 7, guid), int(VxNetwork::StatusAnswer));
     QCOMPARE(guid, quint32(0x11));
     QCOMPARE(portline.network()->readGuid(3, 7, guid), int(VxNetwork::StatusNoAnswer));
-}
-
-void TestVxNetwork::withoutDongleNothingIsSent()
-{
-    VxPortline portline;
-    portline.line().addDriver(driverAt(Lid));
-    QVERIFY(portline.start());
-    portline.recorder().setRecordPackets(true);
-    VxNetwork* network = portline.network();
-    network->setDongle(nullptr);
-    const int logCount = network->log()->count();
-
-    quint16 value = 0;
-    QCOMPARE(network->readParameter(0, Lid, 0x34, value), int(VxNetwork::StatusNoDongle));
-    network->DMX_sendSetpoint();
-    QVERIFY(portline.recorder().requests(PacketRecorder::AnyCode).isEmpty());
-    QTest::qWait(50);
-    QCOMPARE(network->log()->count(), logCount);
-    network->setDongle(portline.dongle());
-    QCOMPARE(network->readParameter(0, Lid, 0x34, value), int(VxNetwork::StatusAnswer));
 }
 
 void TestVxNetwork::parameterRetrieval_data()
