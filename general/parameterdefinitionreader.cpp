@@ -19,6 +19,9 @@ namespace {
 // Settings messages share the class of the settings importer.
 constexpr auto kSettingsClass = MessageClass(15);
 constexpr uint kSkippedNumber = 0xFFFFFFFFu;
+// Real definition files nest a few levels; a hand-edited or damaged file
+// nesting hundreds of levels must not exhaust the stack.
+constexpr int kMaxGroupDepth = 16;
 
 QString path(const QString& base, const QString& member)
 {
@@ -104,8 +107,20 @@ void ParameterDefinitionReader::readDevice(ParameterDevice* device, const QStrin
 
 void ParameterDefinitionReader::readGroup(ParameterDevice* device, ParameterGroup* group, const QString& keyPath)
 {
+    readGroup(device, group, keyPath, 0);
+}
+
+void ParameterDefinitionReader::readGroup(ParameterDevice* device, ParameterGroup* group, const QString& keyPath,
+                                          int depth)
+{
     if (!device || !group)
         return;
+    if (depth > kMaxGroupDepth) {
+        logToMain(kSettingsClass,
+                  QStringLiteral("Parameter groups nested more than %1 deep, skipped: %2").arg(kMaxGroupDepth).arg(keyPath),
+                  FAILURE);
+        return;
+    }
     const QStringList members = membersOf(keyPath);
     for (const QString& name : members) {
         const QString memberPath = path(keyPath, name);
@@ -115,7 +130,7 @@ void ParameterDefinitionReader::readGroup(ParameterDevice* device, ParameterGrou
 
         QVariant rawNumber;
         if (!ConfigStore::getValue(path(memberPath, QStringLiteral("Number")), rawNumber)) {
-            readGroup(device, group->group(name), memberPath);
+            readGroup(device, group->group(name), memberPath, depth + 1);
             continue;
         }
         uint number = 0;

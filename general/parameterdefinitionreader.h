@@ -27,7 +27,8 @@ class ParameterView;
 //
 // A parameter is built completely (look-up table, byte and bit views)
 // before it is handed to the device's addParameter(); when the device
-// already holds that number the new parameter is deleted.
+// already holds that number the new parameter is deleted. Groups nested
+// more than 16 deep are logged and skipped.
 class ParameterDefinitionReader
 {
 public:
@@ -39,6 +40,7 @@ public:
     static void readGroup(ParameterDevice* device, ParameterGroup* group, const QString& keyPath);
 
 private:
+    static void readGroup(ParameterDevice* device, ParameterGroup* group, const QString& keyPath, int depth);
     static void readParameter(ParameterDevice* device, ParameterGroup* group, const QString& name,
                               uint number, const QString& path);
     static void readLut(Parameter* parameter, const QString& path);

@@ -167,6 +167,7 @@ private Q_SLOTS:
     void bitFlagOfAReadOnlyParameterIsNotEditable();
     void byteDataAnnouncesChanges();
     void definitionsBuildTheTree();
+    void groupsNestedTooDeeplyAreSkipped();
 
 private:
     QTemporaryDir m_dir;
@@ -718,6 +719,28 @@ void TestParameters::definitionsBuildTheTree()
     ParameterDevice empty;
     ParameterDefinitionReader::readDevice(&empty, "NoSuchDriver");
     QCOMPARE(empty.childCount(), 0);
+}
+
+void TestParameters::groupsNestedTooDeeplyAreSkipped()
+{
+    // A damaged file nesting hundreds of groups: the shallow parameter is
+    // read, the deep one is skipped with one message, and the stack holds.
+    QString nested = QStringLiteral(R"({ "Bottom": { "Number": 9 } })");
+    for (int level = 0; level < 500; ++level)
+        nested = QStringLiteral(R"({ "G": %1 })").arg(nested);
+    QFile file(m_dir.filePath("deep.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(QStringLiteral(R"({ "DeepDriver": { "Parameters": { "Top": { "Number": 5 }, "Nest": %1 } } })")
+                   .arg(nested).toUtf8());
+    file.close();
+    QVERIFY(ConfigStore::importFile(file.fileName()));
+
+    ParameterDevice device;
+    const int firstMessage = mainLog()->count();
+    ParameterDefinitionReader::readDevice(&device, "DeepDriver");
+    QVERIFY(device.findParameter(5));
+    QVERIFY(!device.findParameter(9));
+    QCOMPARE(logLinesSince(firstMessage).filter("nested more than 16 deep").size(), 1);
 }
 
 QTEST_MAIN(TestParameters)
