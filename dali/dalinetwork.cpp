@@ -568,8 +568,9 @@ void DaliNetwork::logSimple(const QString& text, MessageType type)
 
 void DaliNetwork::removeShortAddressDevices()
 {
+    // 63 too: a scan finds gear that was given it by another tool.
     auto removeAll = [this] {
-        for (int n = 0; n <= HighestAssignableShortAddress; ++n) {
+        for (int n = 0; n <= HighestShortAddress; ++n) {
             while (general::Device* device = findDevice(uint(n)))
                 removeDevice(device);
         }

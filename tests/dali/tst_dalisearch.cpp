@@ -330,6 +330,7 @@ void TestDaliSearch::shortScanFindsAndRecreatesDevices()
     bus.withBus([](sim::SimDaliBus& dali) {
         dali.addGear(gear(std::nullopt, 3));
         dali.addGear(gear(std::nullopt, 17));
+        dali.addGear(gear(std::nullopt, 63));
     });
     general::Log* main = general::mainLog();
     const int before = main->count();
@@ -339,11 +340,11 @@ void TestDaliSearch::shortScanFindsAndRecreatesDevices()
     for (int i = before; i < main->count(); ++i)
         lines << main->message(i)->text();
     QVERIFY(lines.contains("Searching short addresses"));
-    QCOMPARE(lines.filter("Found short address: "), QStringList({"Found short address: 3", "Found short address: 17"}));
+    QCOMPARE(lines.filter("Found short address: "), QStringList({"Found short address: 3", "Found short address: 17", "Found short address: 63"}));
     QCOMPARE(bus.network()->findDevice(17)->name(), QStringLiteral("DALI Device 17"));
     general::Device* first = bus.network()->findDevice(3);
     QVERIFY(runTask(bus.network()->searchTask(DaliNetwork::SearchShortAddresses)));
-    QCOMPARE(bus.network()->deviceCount(), 3);
+    QCOMPARE(bus.network()->deviceCount(), 4); // the three and the broadcast device
     QVERIFY(bus.network()->findDevice(3) != first); // removed and created again
     QCOMPARE(bus.frames().count(frame(0x7F, 0x91)), 2); // short address 63 is asked too
 }
