@@ -75,6 +75,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
             std::abort();
         }
     }
+    // One settings file at a time: the tree would otherwise keep every input.
+    general::ConfigStore::clear();
     if (!general::ConfigStore::importFile(settingsFile())) {
         std::fprintf(stderr, "fuzz_settings: importFile refused a readable file\n");
         std::abort();

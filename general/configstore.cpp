@@ -78,6 +78,13 @@ bool lookup(const QString& keyPath, QVariant& out)
 
 } // namespace
 
+void ConfigStore::clear()
+{
+    SettingsTree& t = tree();
+    std::unique_lock locker(t.lock);
+    t.occurrences.clear();
+}
+
 bool ConfigStore::importFile(const QString& path)
 {
     QFile file(path);

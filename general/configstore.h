@@ -26,6 +26,8 @@ public:
     // Imports one JSON file. False only when the file cannot be opened; a
     // file with a syntax error is logged and contributes nothing.
     static bool importFile(const QString& path);
+    // Forgets every import (tests and fuzzing start each case afresh).
+    static void clear();
 
     static bool getValue(const QString& keyPath, QVariant& out);
     // True whenever the path resolves; the value converted to text.

@@ -118,6 +118,9 @@ void TestConfigStore::laterImportHidesEarlierTopLevelKey()
     QString out = QStringLiteral("default");
     QCOMPARE(ConfigStore::getString(keyPath, out), resolves);
     QCOMPARE(out, resolves ? value : QStringLiteral("default"));
+
+    ConfigStore::clear();
+    QVERIFY2(!ConfigStore::getString(keyPath, out), "cleared: nothing resolves");
 }
 
 void TestConfigStore::keyPathsIgnoreEmptySegments_data()
