@@ -35,8 +35,8 @@ run_target() {
     [ -f "fuzz/dict/$name.dict" ] && options+=(-dict="fuzz/dict/$name.dict")
     case "$name" in
         settings|dalinetwork|vxnetwork|keymarknetwork|dongleparameters)
-            # These keep state between inputs by design (the settings tree
-            # collects every import; logs are cleared every 64 inputs), so
+            # These keep state between inputs by design (the networks live
+            # on; the logs are cleared only every 64 or 256 inputs), so
             # libFuzzer's leak check after each input would find memory
             # still growing and scan the heap every time. Leaks are found by
             # the leak check at exit instead.
