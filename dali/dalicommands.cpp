@@ -20,12 +20,14 @@ struct AnswerRange
 };
 
 // The sixteen numbered commands of one row, e.g. "GO TO SCENE 0" .. "GO TO SCENE 15".
+// NOLINTBEGIN(bugprone-macro-parentheses): text is a string literal joined to the digits
 #define SIXTEEN(base, text)                                                                        \
-    {base + 0, text "0"}, {base + 1, text "1"}, {base + 2, text "2"}, {base + 3, text "3"},        \
-    {base + 4, text "4"}, {base + 5, text "5"}, {base + 6, text "6"}, {base + 7, text "7"},        \
-    {base + 8, text "8"}, {base + 9, text "9"}, {base + 10, text "10"}, {base + 11, text "11"},     \
-    {base + 12, text "12"}, {base + 13, text "13"}, {base + 14, text "14"},                        \
-    {base + 15, text "15"}
+    {(base) + 0, text "0"}, {(base) + 1, text "1"}, {(base) + 2, text "2"}, {(base) + 3, text "3"},        \
+    {(base) + 4, text "4"}, {(base) + 5, text "5"}, {(base) + 6, text "6"}, {(base) + 7, text "7"},        \
+    {(base) + 8, text "8"}, {(base) + 9, text "9"}, {(base) + 10, text "10"}, {(base) + 11, text "11"},     \
+    {(base) + 12, text "12"}, {(base) + 13, text "13"}, {(base) + 14, text "14"},                        \
+    {(base) + 15, text "15"}
+// NOLINTEND(bugprone-macro-parentheses)
 
 constexpr Entry standardEntries[] = {
     {0x00, "OFF"},

@@ -18,7 +18,7 @@ DaliDevice::DaliDevice(DaliNetwork* network, uint address, const QString& name)
 {
     setName(name);
     setConfigKey(ConfigKey);
-    searchParameters();
+    DaliDevice::searchParameters();
 }
 
 uint8_t DaliDevice::arcPowerAddress() const

@@ -367,4 +367,4 @@ void logToMain(MessageClass msgClass, const QString& text, MessageType type)
 
 // Compiled here rather than in the folder's shared moc unit, so that the log
 // classes link on their own.
-#include "moc_log.cpp"
+#include "moc_log.cpp" // NOLINT(bugprone-suspicious-include): moc output, included as Qt does

@@ -2,4 +2,4 @@
 
 // Compiled here rather than in the folder's shared moc unit, so that the log
 // classes link on their own.
-#include "moc_networklog.cpp"
+#include "moc_networklog.cpp" // NOLINT(bugprone-suspicious-include): moc output, included as Qt does

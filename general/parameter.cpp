@@ -116,7 +116,7 @@ void Parameter::setValue(int value, bool write)
         setReadState(WriteFailed);
     else if (m_readState.load() == WriteFailed)
         setReadState(ReadOk);
-    emit parameterWrite(this);
+    emit parameterWrite(this); // NOLINT(readability-misleading-indentation): "emit" expands to nothing
 }
 
 void Parameter::setRange(int min, int max)

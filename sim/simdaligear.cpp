@@ -519,18 +519,15 @@ std::optional<uint8_t> SimDaliGear::extended(uint8_t data, qint64 nowUs, bool co
         if (confirmed && m_dtr <= 27)
             m_fastFadeTime = m_dtr == 0 ? 0 : std::max(m_dtr, m_minFastFadeTime);
         return std::nullopt;
-    case QueryGearType:
-        return uint8_t(0x01);
     case QueryDimmingCurve:
         return m_dimmingCurve;
+    case QueryGearType:
     case QueryPossibleOperatingModes:
-        return uint8_t(0x01);
     case QueryFeatures:
         return uint8_t(0x01);
     case QueryFailureStatus:
         return m_failureStatus;
     case QueryCurrentProtectorActive:
-        return yesNo(false);
     case QueryReferenceRunning:
         return yesNo(false);
     case QueryReferenceMeasurementFailed:

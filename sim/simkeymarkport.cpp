@@ -99,7 +99,7 @@ public:
         const QJsonArray list = value.toArray();
         const bool sized = count < 0 ? list.size() <= maximumCount : list.size() == count;
         QList<uint16_t> read;
-        for (const QJsonValue& item : list) {
+        for (const auto& item : list) {
             const std::optional<quint64> parsed = SimDriver::readNumber(item, 0xFFFF);
             if (!parsed)
                 break;

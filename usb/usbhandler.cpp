@@ -96,7 +96,7 @@ void USBHandler::transfer(int dongleIndex, const unsigned char* request, int req
         const auto found = m_handles.constFind(dongleIndex);
         if (found == m_handles.constEnd())
             return;
-        const UsbHandle handle = found.value();
+        UsbHandle handle = found.value();
 
         int written = 0;
         int result = m_backend->bulkTransfer(handle, EndpointOut, out, outLength, &written,
@@ -269,7 +269,7 @@ bool USBHandler::closeDeviceLocked(int dongleIndex)
     const auto found = m_handles.constFind(dongleIndex);
     if (found == m_handles.constEnd())
         return false;
-    const UsbHandle handle = found.value();
+    UsbHandle handle = found.value();
     logToMain(general::GENERAL, QStringLiteral("USB device disconnected (%1)").arg(dongleIndex),
               general::INFO);
     m_backend->releaseInterface(handle, InterfaceNumber);

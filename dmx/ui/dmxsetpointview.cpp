@@ -126,7 +126,9 @@ void DMXSetpointView::setNetwork(DMXNetwork* network)
 QPointF DMXSetpointView::cellPosition(int address) const
 {
     const int index = address - 1;
-    return QPointF((index % m_columns) * (m_cellWidth + m_spacing), (index / m_columns) * (m_cellHeight + m_spacing));
+    const int column = index % m_columns;
+    const int row = index / m_columns;
+    return QPointF(column * (m_cellWidth + m_spacing), row * (m_cellHeight + m_spacing));
 }
 
 DMXSetpointChannelView* DMXSetpointView::cell(quint8 universe, quint16 address) const

@@ -50,7 +50,7 @@ CliRun run(const QStringList& arguments, int timeoutMs)
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
 {
-    const QString path = dir.filePath(name);
+    QString path = dir.filePath(name);
     QFile file(path);
     if (file.open(QIODevice::WriteOnly | QIODevice::Truncate))
         file.write(text);

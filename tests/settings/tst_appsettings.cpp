@@ -44,7 +44,7 @@ int runChild(const QString& applicationDir)
 QStringList namesLogged(const QJsonArray& log, const QString& prefix, const QString& settingsDir)
 {
     QStringList names;
-    for (const QJsonValue& line : log) {
+    for (const auto& line : log) {
         const QString text = line.toString();
         if (text.startsWith(prefix))
             names.append(text.mid(prefix.size()).remove(QLatin1Char('"')).remove(settingsDir + QLatin1Char('/')));

@@ -144,7 +144,7 @@ struct OpenPortline {
 
 QString writeFile(const QTemporaryDir& dir, const QString& name, const QByteArray& text)
 {
-    const QString path = dir.filePath(name);
+    QString path = dir.filePath(name);
     QFile file(path);
     if (!file.open(QIODevice::WriteOnly) || file.write(text) != text.size())
         qWarning("cannot write %s", qPrintable(path));

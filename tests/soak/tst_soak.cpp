@@ -173,7 +173,7 @@ Sample takeSample(const general::TreeNode* root)
     sample.threads = int(statusField(status, "Threads:"));
     if (!Sanitized) {
         const struct mallinfo2 info = mallinfo2();
-        sample.heapBytes = qint64(info.uordblks + info.hblkhd);
+        sample.heapBytes = qint64(info.uordblks) + qint64(info.hblkhd);
     }
     sample.nodes = countNodes(root);
     return sample;

@@ -180,7 +180,7 @@ void TestTree::insertChildChecksTheRow()
     if (accepted) {
         QCOMPARE(node->parentNode(), &root);
         QCOMPARE(node->row(), row);
-        node.release();
+        (void)node.release(); // the root owns it now
     }
     QStringList names;
     for (TreeNode* child : root.childNodes())

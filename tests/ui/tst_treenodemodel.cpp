@@ -87,7 +87,7 @@ QString mirrorMismatch(const TreeNodeModel& model, const QModelIndex& parent, co
         const QModelIndex index = model.index(row, 0, parent);
         if (model.nodeForIndex(index) != children.at(row))
             return QStringLiteral("%1: row %2 shows another node").arg(node->name()).arg(row);
-        if (const QString why = mirrorMismatch(model, index, children.at(row)); !why.isEmpty())
+        if (QString why = mirrorMismatch(model, index, children.at(row)); !why.isEmpty())
             return why;
     }
     return {};

@@ -57,7 +57,7 @@ std::optional<quint64> olaDecode(const QByteArray& answer)
     OlaDiscovery ola;
     bool first = true;
     ola.branch = [&](quint64, quint64) {
-        const QByteArray heard = first ? answer : QByteArray();
+        QByteArray heard = first ? answer : QByteArray();
         first = false;
         return heard;
     };
