@@ -283,18 +283,27 @@ CommandResult DmxCommands::params(CliSession& session, const CliCommand& command
     return result;
 }
 
-CommandResult DmxCommands::get(CliSession& session, const CliCommand& command)
+std::optional<CommandResult> DmxCommands::namedParameter(CliSession& session, const CliCommand& command,
+                                                         VxParameter*& parameter)
 {
     if (std::optional<CommandResult> unsupported = checkChorus(session))
-        return *unsupported;
+        return unsupported;
     const QList<VxParameter*> parameters = searchParameters(session, nullptr, command.lid, command.skip);
     if (session.isInterrupted())
         return CommandResult();
     if (parameters.isEmpty())
         return noDriver(command.lid, command.skip);
-    VxParameter* parameter = findParameter(parameters, command.number);
+    parameter = findParameter(parameters, command.number);
     if (!parameter)
         return noParameter(command.lid, command.skip, command.number);
+    return std::nullopt;
+}
+
+CommandResult DmxCommands::get(CliSession& session, const CliCommand& command)
+{
+    VxParameter* parameter = nullptr;
+    if (std::optional<CommandResult> ended = namedParameter(session, command, parameter))
+        return *ended;
 
     bool ok = false;
     session.run(QStringLiteral("Read driver parameter"), [&](FunctionTask&) { ok = ParameterAccess::read(parameter); });
@@ -305,16 +314,9 @@ CommandResult DmxCommands::get(CliSession& session, const CliCommand& command)
 
 CommandResult DmxCommands::set(CliSession& session, const CliCommand& command)
 {
-    if (std::optional<CommandResult> unsupported = checkChorus(session))
-        return *unsupported;
-    const QList<VxParameter*> parameters = searchParameters(session, nullptr, command.lid, command.skip);
-    if (session.isInterrupted())
-        return CommandResult();
-    if (parameters.isEmpty())
-        return noDriver(command.lid, command.skip);
-    VxParameter* parameter = findParameter(parameters, command.number);
-    if (!parameter)
-        return noParameter(command.lid, command.skip, command.number);
+    VxParameter* parameter = nullptr;
+    if (std::optional<CommandResult> ended = namedParameter(session, command, parameter))
+        return *ended;
     const QString problem = ParameterReport::writeProblem(parameter, command.value);
     if (!problem.isEmpty())
         return CommandResult::failure(ExitUsage, problem);

@@ -46,6 +46,10 @@ public:
     static QList<vx::VxParameter*> searchParameters(CliSession& session, vx::VxDevice** device, int lid, int skip);
     // "driver LID 7", "driver LID 7 skip 2".
     static QString deviceText(int lid, int skip);
+    // The driver parameter a get or set names; without one, the result that
+    // ends the command (no Chorus, interrupted, no driver, no such number).
+    static std::optional<CommandResult> namedParameter(CliSession& session, const CliCommand& command,
+                                                       vx::VxParameter*& parameter);
 };
 
 } // namespace halvorn::cli
