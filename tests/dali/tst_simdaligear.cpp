@@ -80,252 +80,239 @@ class TestSimDaliGear : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void configurationCommandNeedsTwoFramesInARow_data();
-    void configurationCommandNeedsTwoFramesInARow();
-    void initialiseSelectsByAddressForm_data();
-    void initialiseSelectsByAddressForm();
-    void compareWithdrawAndProgram();
-    void memoryBanks();
-    void mailboxMakerParameterAndBridge();
-    void ledQueriesNeedEnableDeviceType();
-    void receiverShowsWhatTheBusCarried_data();
-    void receiverShowsWhatTheBusCarried();
-    void realisticTimingReportsBusyUntilSettled();
-    void installationSectionRoundTrip();
-};
-
-void TestSimDaliGear::configurationCommandNeedsTwoFramesInARow_data()
-{
-    QTest::addColumn<qint64>("gapUs");
-    QTest::addColumn<bool>("frameBetween");
-    QTest::addColumn<bool>("stored");
-    QTest::newRow("twice within 100 ms") << 40 * Ms << false << true;
-    QTest::newRow("twice 150 ms apart") << 150 * Ms << false << false;
-    QTest::newRow("another frame between") << 20 * Ms << true << false;
-}
-
-void TestSimDaliGear::configurationCommandNeedsTwoFramesInARow()
-{
-    QFETCH(qint64, gapUs);
-    QFETCH(bool, frameBetween);
-    QFETCH(bool, stored);
-    Clocked bus;
-    bus.send(0xA3, 100);         // DTR = 100
-    bus.send(0xFF, 0x2A);        // STORE THE DTR AS MAX LEVEL
-    if (frameBetween)
-        bus.send(0xFF, 0x90, 5 * Ms);
-    bus.send(0xFF, 0x2A, gapUs);
-    QCOMPARE(bus.gear.maxLevel(), stored ? 100 : 254);
-    // Sent once more alone, it changes nothing either.
-    bus.send(0xA3, 90);
-    bus.send(0xFF, 0x2A);
-    QCOMPARE(bus.gear.maxLevel(), stored ? 100 : 254);
-}
-
-void TestSimDaliGear::initialiseSelectsByAddressForm_data()
-{
-    QTest::addColumn<int>("shortAddress");
-    QTest::addColumn<int>("data");
-    QTest::addColumn<bool>("initialised");
-    QTest::newRow("all, addressed gear") << 4 << 0x00 << true;
-    QTest::newRow("unaddressed only, addressed gear") << 4 << 0xFF << false;
-    QTest::newRow("unaddressed only, new gear") << 0xFF << 0xFF << true;
-    QTest::newRow("own short address") << 4 << 0x09 << true;
-    QTest::newRow("other short address") << 4 << 0x0B << false;
-}
-
-void TestSimDaliGear::initialiseSelectsByAddressForm()
-{
-    QFETCH(int, shortAddress);
-    QFETCH(int, data);
-    QFETCH(bool, initialised);
-    SimDaliGearConfig config;
-    config.shortAddress = uint8_t(shortAddress);
-    Clocked bus{SimDaliGear(config)};
-    bus.send(0xA5, data);
-    bus.send(0xA5, data);
-    QCOMPARE(bus.gear.isInitialised(bus.now), initialised);
-}
-
-void TestSimDaliGear::compareWithdrawAndProgram()
-{
-    SimDaliGearConfig config;
-    config.fixedRandomAddress = 0x12AB34;
-    Clocked bus{SimDaliGear(config)};
-    bus.send(0xA5, 0);
-    bus.send(0xA5, 0);
-    bus.send(0xA7, 0);
-    bus.send(0xA7, 0);
-    QCOMPARE(bus.gear.randomAddress(), 0x12AB34u);
-    bus.send(0xB1, 0x12);
-    bus.send(0xB3, 0xAB);
-    bus.send(0xB5, 0x33);
-    QCOMPARE(bus.send(0xA9, 0), std::nullopt); // random > search
-    bus.send(0xB5, 0x34);
-    QCOMPARE(bus.send(0xA9, 0), std::optional<uint8_t>(0xFF));
-    QCOMPARE(bus.send(0xBB, 0), std::optional<uint8_t>(0xFF)); // no short address yet
-    bus.send(0xB7, 2 * 7 + 1);
-    QCOMPARE(bus.gear.shortAddress(), 7);
-    QCOMPARE(bus.send(0xBB, 0), std::optional<uint8_t>(15));
-    QCOMPARE(bus.send(0xB9, 15), std::optional<uint8_t>(0xFF));
-    bus.send(0xAB, 0);
-    QCOMPARE(bus.send(0xA9, 0), std::nullopt); // withdrawn
-    QCOMPARE(bus.send(0x0F, 0x91), std::optional<uint8_t>(0xFF)); // QUERY CONTROL GEAR at 7
-    bus.send(0xA1, 0);
-    QVERIFY(!bus.gear.isInitialised(bus.now));
-    QCOMPARE(bus.send(0xBB, 0), std::nullopt);
-}
-
-void TestSimDaliGear::memoryBanks()
-{
-    Clocked bus;
-    bus.select(0, 0);
-    QCOMPARE(bus.send(0xFF, 0xC5), std::optional<uint8_t>(0x1A)); // last location of bank 0
-    QCOMPARE(bus.gear.dtr(), 1);
-    bus.select(0, 5, true);
-    QCOMPARE(bus.send(0xC7, 0x55), std::nullopt); // bank 0 is read-only
-    bus.send(0xFF, 0x05); // a command other than DTR, query or memory access ends the enable
-    bus.select(1, 0x20);
-    QCOMPARE(bus.send(0xC7, 0x55), std::nullopt); // not enabled
-    bus.select(1, 0x20, true);
-    QCOMPARE(bus.send(0xC7, 0x12), std::optional<uint8_t>(0x12));
-    QCOMPARE(bus.send(0xC7, 0x34), std::optional<uint8_t>(0x34)); // DTR moved on
-    QCOMPARE(bus.gear.memory(1, 0x20), 0x12);
-    QCOMPARE(bus.gear.memory(1, 0x21), 0x34);
-    bus.send(0xFF, 0x00); // any other command ends the write enable
-    bus.select(1, 0x22);
-    QCOMPARE(bus.send(0xC7, 0x56), std::nullopt);
-    bus.select(2, 0x00); // no bank 2
-    QCOMPARE(bus.send(0xFF, 0xC5), std::nullopt);
-}
-
-void TestSimDaliGear::mailboxMakerParameterAndBridge()
-{
-    SimDaliGearConfig config;
-    config.makerParameters = {{0x0005, 0x1234}, {0x0102, 0x0001}};
-    config.bridgeRegisters = {{1, 42}};
-    Clocked bus{SimDaliGear(config)};
-    // Key or parameter to 0x70, data to 0x72, the request to 0x74; the
-    // status comes back in 0x74 (0: done, 4: refused), the answer in 0x72.
-    auto request = [&](int high, int low, int first, int second, int command) {
-        bool accepted = true;
-        for (const auto& [location, bytes] : {std::pair{0x70, std::vector<int>{high, low}}, {0x72, {first, second}},
-                                              {0x74, {command}}}) {
-            bus.select(1, location, true);
-            for (int b : bytes)
-                accepted = bus.send(0xC7, b).has_value() && accepted;
-        }
-        if (!accepted)
-            return QStringLiteral("a byte was refused");
-        return QStringLiteral("%1 %2 %3").arg(bus.gear.memory(1, 0x74))
-            .arg(bus.gear.memory(1, 0x72), 2, 16, QLatin1Char('0'))
-            .arg(bus.gear.memory(1, 0x73), 2, 16, QLatin1Char('0'));
-    };
-    QCOMPARE(request(0x00, 0x05, 0, 0, 0x41), QStringLiteral("0 34 12")); // stored low byte first
-    QCOMPARE(request(0x00, 0x06, 0, 0, 0x41).left(1), QStringLiteral("4")); // unknown parameter
-    QCOMPARE(request(0x01, 0x02, 0xCD, 0xAB, 0xC1).left(1), QStringLiteral("0")); // low byte first for 0x..02
-    QCOMPARE(bus.gear.makerParameter(0x0102), 0xABCD);
-    QCOMPARE(request(0x2E, 0x6A, 0x01, 0x00, 0x21).left(4), QStringLiteral("0 2a")); // bridge register 1
-    QCOMPARE(request(0x5D, 0x19, 0x02, 0x77, 0x21).left(1), QStringLiteral("0"));
-    QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
-    QCOMPARE(request(0x12, 0x34, 0x02, 0x00, 0x21).left(1), QStringLiteral("4")); // wrong key
-    QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
-}
-
-void TestSimDaliGear::ledQueriesNeedEnableDeviceType()
-{
-    Clocked bus;
-    QCOMPARE(bus.send(0xFF, 0xFE), std::nullopt);
-    bus.send(0xC1, 6);
-    QCOMPARE(bus.send(0xFF, 0xFE), std::optional<uint8_t>(4)); // QUERY MIN FAST FADE TIME
-    QCOMPARE(bus.send(0xFF, 0xFE), std::nullopt);                // enable covers one command
-    bus.send(0xA3, 10);
-    bus.send(0xC1, 6);
-    bus.send(0xFF, 0xE4);
-    bus.send(0xFF, 0xE4); // STORE DTR AS FAST FADE TIME, sent twice after one enable
-    QCOMPARE(bus.gear.fastFadeTime(), 10);
-    bus.send(0xC1, 8);
-    QCOMPARE(bus.send(0xFF, 0xFD), std::nullopt); // not a colour gear
-}
-
-void TestSimDaliGear::receiverShowsWhatTheBusCarried_data()
-{
-    QTest::addColumn<int>("gear");
-    QTest::addColumn<bool>("powered");
-    QTest::addColumn<int>("status"); // receiver status bits 2 (answer) and 3 (faulty frame)
-    QTest::addColumn<int>("answer");
-    QTest::newRow("one answer") << 1 << true << 0x04 << 0xFF;
-    QTest::newRow("collision is a faulty frame") << 2 << true << 0x08 << -1;
-    QTest::newRow("nobody answers") << 0 << true << 0x00 << -1;
-    QTest::newRow("unpowered bus") << 1 << false << 0x00 << -1;
-}
-
-void TestSimDaliGear::receiverShowsWhatTheBusCarried()
-{
-    QFETCH(int, gear);
-    QFETCH(bool, powered);
-    QFETCH(int, status);
-    QFETCH(int, answer);
-    SimDaliBus bus;
-    bus.setExternalSupply(powered);
-    for (int i = 0; i < gear; ++i)
-        bus.addGear();
-    const Outcome outcome = transact(bus, 0xFF, 0x91);
-    QCOMPARE(outcome.status & 0x0C, status);
-    QCOMPARE(outcome.answer, answer);
-    QVERIFY(outcome.polls <= 4); // the receiver's wait ends within a few polls
-    QCOMPARE(bus.statistics().collisions, gear == 2 ? 1 : 0);
-}
-
-void TestSimDaliGear::realisticTimingReportsBusyUntilSettled()
-{
-    SimDaliBus bus;
-    bus.setExternalSupply(true);
-    bus.setRealisticTiming(true);
-    const qint64 sent = bus.nowUs();
-    QCOMPARE(bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})), packet({0x8A}));
-    QElapsedTimer waited;
-    waited.start();
-    bool accepted = false;
-    while (!accepted && waited.elapsed() < 2000) {
-        accepted = bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})) == packet({0x8A});
-        QThread::usleep(500);
+    void configurationCommandNeedsTwoFramesInARow_data()
+    {
+        QTest::addColumn<qint64>("gapUs");
+        QTest::addColumn<bool>("frameBetween");
+        QTest::addColumn<bool>("stored");
+        QTest::newRow("twice within 100 ms") << 40 * Ms << false << true;
+        QTest::newRow("twice 150 ms apart") << 150 * Ms << false << false;
+        QTest::newRow("another frame between") << 20 * Ms << true << false;
     }
-    QVERIFY(accepted);
-    // Accepted only once the first frame and its settling time (38 + 22 Te) are over.
-    QVERIFY(bus.nowUs() - sent >= SimDaliBus::ForwardFrameUs + SimDaliBus::SettlingUs);
-    QCOMPARE(bus.statistics().forwardFrames, 2);
-    QCOMPARE(bus.statistics().minimumBusTimeUs, 2 * (SimDaliBus::ForwardFrameUs + SimDaliBus::SettlingUs));
-}
 
-void TestSimDaliGear::installationSectionRoundTrip()
-{
-    SimDaliBus bus;
-    QString error;
-    const QJsonObject section{
-        {"powered", true},
-        {"randomGear", 3},
-        {"seed", 9},
-        {"gear", QJsonArray{QJsonObject{{"short", 5}, {"random", "0x123456"}, {"fault", "neverAnswers"}},
-                            QJsonObject{{"randomiseTo", "0x000100"}, {"bank1", QJsonObject{{"0x10", 7}}}}}},
-    };
-    QVERIFY2(bus.load(section, &error), qPrintable(error));
-    QCOMPARE(bus.gearCount(), 5);
-    QCOMPARE(bus.gear(0).shortAddress(), 5);
-    QCOMPARE(bus.gear(0).fault(), SimGearFault::NeverAnswers);
-    QCOMPARE(bus.gear(1).memory(1, 0x10), 7);
-    SimDaliBus copy;
-    QVERIFY(copy.load(bus.save(), &error));
-    QCOMPARE(copy.gearCount(), 5);
-    QCOMPARE(copy.gear(0).randomAddress(), 0x123456u);
-    QCOMPARE(copy.gear(1).config().fixedRandomAddress, std::optional<uint32_t>(0x100));
+    void configurationCommandNeedsTwoFramesInARow()
+    {
+        QFETCH(qint64, gapUs);
+        QFETCH(bool, frameBetween);
+        QFETCH(bool, stored);
+        Clocked bus;
+        bus.send(0xA3, 100);         // DTR = 100
+        bus.send(0xFF, 0x2A);        // STORE THE DTR AS MAX LEVEL
+        if (frameBetween)
+            bus.send(0xFF, 0x90, 5 * Ms);
+        bus.send(0xFF, 0x2A, gapUs);
+        QCOMPARE(bus.gear.maxLevel(), stored ? 100 : 254);
+        // Sent once more alone, it changes nothing either.
+        bus.send(0xA3, 90);
+        bus.send(0xFF, 0x2A);
+        QCOMPARE(bus.gear.maxLevel(), stored ? 100 : 254);
+    }
 
-    QVERIFY(!bus.load(QJsonObject{{"gear", QJsonArray{QJsonObject{{"short", 64}}}}}, &error));
-    QVERIFY(error.contains("short"));
-    QVERIFY(!bus.load(QJsonObject{{"randomGear", 65}}, &error));
-    QVERIFY(!bus.load(QJsonObject{{"timing", "fast"}}, &error));
-    QCOMPARE(bus.gearCount(), 5); // a malformed section changes nothing
-}
+    void initialiseSelectsByAddressForm_data()
+    {
+        QTest::addColumn<int>("shortAddress");
+        QTest::addColumn<int>("data");
+        QTest::addColumn<bool>("initialised");
+        QTest::newRow("all, addressed gear") << 4 << 0x00 << true;
+        QTest::newRow("unaddressed only, addressed gear") << 4 << 0xFF << false;
+        QTest::newRow("unaddressed only, new gear") << 0xFF << 0xFF << true;
+        QTest::newRow("own short address") << 4 << 0x09 << true;
+        QTest::newRow("other short address") << 4 << 0x0B << false;
+    }
+
+    void initialiseSelectsByAddressForm()
+    {
+        QFETCH(int, shortAddress);
+        QFETCH(int, data);
+        QFETCH(bool, initialised);
+        SimDaliGearConfig config;
+        config.shortAddress = uint8_t(shortAddress);
+        Clocked bus{SimDaliGear(config)};
+        bus.send(0xA5, data);
+        bus.send(0xA5, data);
+        QCOMPARE(bus.gear.isInitialised(bus.now), initialised);
+    }
+
+    void compareWithdrawAndProgram()
+    {
+        SimDaliGearConfig config;
+        config.fixedRandomAddress = 0x12AB34;
+        Clocked bus{SimDaliGear(config)};
+        bus.send(0xA5, 0);
+        bus.send(0xA5, 0);
+        bus.send(0xA7, 0);
+        bus.send(0xA7, 0);
+        QCOMPARE(bus.gear.randomAddress(), 0x12AB34u);
+        bus.send(0xB1, 0x12);
+        bus.send(0xB3, 0xAB);
+        bus.send(0xB5, 0x33);
+        QCOMPARE(bus.send(0xA9, 0), std::nullopt); // random > search
+        bus.send(0xB5, 0x34);
+        QCOMPARE(bus.send(0xA9, 0), std::optional<uint8_t>(0xFF));
+        QCOMPARE(bus.send(0xBB, 0), std::optional<uint8_t>(0xFF)); // no short address yet
+        bus.send(0xB7, 2 * 7 + 1);
+        QCOMPARE(bus.gear.shortAddress(), 7);
+        QCOMPARE(bus.send(0xBB, 0), std::optional<uint8_t>(15));
+        QCOMPARE(bus.send(0xB9, 15), std::optional<uint8_t>(0xFF));
+        bus.send(0xAB, 0);
+        QCOMPARE(bus.send(0xA9, 0), std::nullopt); // withdrawn
+        QCOMPARE(bus.send(0x0F, 0x91), std::optional<uint8_t>(0xFF)); // QUERY CONTROL GEAR at 7
+        bus.send(0xA1, 0);
+        QVERIFY(!bus.gear.isInitialised(bus.now));
+        QCOMPARE(bus.send(0xBB, 0), std::nullopt);
+    }
+
+    void memoryBanks()
+    {
+        Clocked bus;
+        bus.select(0, 0);
+        QCOMPARE(bus.send(0xFF, 0xC5), std::optional<uint8_t>(0x1A)); // last location of bank 0
+        QCOMPARE(bus.gear.dtr(), 1);
+        bus.select(0, 5, true);
+        QCOMPARE(bus.send(0xC7, 0x55), std::nullopt); // bank 0 is read-only
+        bus.send(0xFF, 0x05); // a command other than DTR, query or memory access ends the enable
+        bus.select(1, 0x20);
+        QCOMPARE(bus.send(0xC7, 0x55), std::nullopt); // not enabled
+        bus.select(1, 0x20, true);
+        QCOMPARE(bus.send(0xC7, 0x12), std::optional<uint8_t>(0x12));
+        QCOMPARE(bus.send(0xC7, 0x34), std::optional<uint8_t>(0x34)); // DTR moved on
+        QCOMPARE(bus.gear.memory(1, 0x20), 0x12);
+        QCOMPARE(bus.gear.memory(1, 0x21), 0x34);
+        bus.send(0xFF, 0x00); // any other command ends the write enable
+        bus.select(1, 0x22);
+        QCOMPARE(bus.send(0xC7, 0x56), std::nullopt);
+        bus.select(2, 0x00); // no bank 2
+        QCOMPARE(bus.send(0xFF, 0xC5), std::nullopt);
+    }
+
+    void mailboxMakerParameterAndBridge()
+    {
+        SimDaliGearConfig config;
+        config.makerParameters = {{0x0005, 0x1234}, {0x0102, 0x0001}};
+        config.bridgeRegisters = {{1, 42}};
+        Clocked bus{SimDaliGear(config)};
+        // Key or parameter to 0x70, data to 0x72, the request to 0x74; the
+        // status comes back in 0x74 (0: done, 4: refused), the answer in 0x72.
+        auto request = [&](int high, int low, int first, int second, int command) {
+            bool accepted = true;
+            for (const auto& [location, bytes] : {std::pair{0x70, std::vector<int>{high, low}}, {0x72, {first, second}},
+                                                  {0x74, {command}}}) {
+                bus.select(1, location, true);
+                for (int b : bytes)
+                    accepted = bus.send(0xC7, b).has_value() && accepted;
+            }
+            if (!accepted)
+                return QStringLiteral("a byte was refused");
+            return QStringLiteral("%1 %2 %3").arg(bus.gear.memory(1, 0x74))
+                .arg(bus.gear.memory(1, 0x72), 2, 16, QLatin1Char('0'))
+                .arg(bus.gear.memory(1, 0x73), 2, 16, QLatin1Char('0'));
+        };
+        QCOMPARE(request(0x00, 0x05, 0, 0, 0x41), QStringLiteral("0 34 12")); // stored low byte first
+        QCOMPARE(request(0x00, 0x06, 0, 0, 0x41).left(1), QStringLiteral("4")); // unknown parameter
+        QCOMPARE(request(0x01, 0x02, 0xCD, 0xAB, 0xC1).left(1), QStringLiteral("0")); // low byte first for 0x..02
+        QCOMPARE(bus.gear.makerParameter(0x0102), 0xABCD);
+        QCOMPARE(request(0x2E, 0x6A, 0x01, 0x00, 0x21).left(4), QStringLiteral("0 2a")); // bridge register 1
+        QCOMPARE(request(0x5D, 0x19, 0x02, 0x77, 0x21).left(1), QStringLiteral("0"));
+        QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
+        QCOMPARE(request(0x12, 0x34, 0x02, 0x00, 0x21).left(1), QStringLiteral("4")); // wrong key
+        QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
+    }
+
+    void ledQueriesNeedEnableDeviceType()
+    {
+        Clocked bus;
+        QCOMPARE(bus.send(0xFF, 0xFE), std::nullopt);
+        bus.send(0xC1, 6);
+        QCOMPARE(bus.send(0xFF, 0xFE), std::optional<uint8_t>(4)); // QUERY MIN FAST FADE TIME
+        QCOMPARE(bus.send(0xFF, 0xFE), std::nullopt);                // enable covers one command
+        bus.send(0xA3, 10);
+        bus.send(0xC1, 6);
+        bus.send(0xFF, 0xE4);
+        bus.send(0xFF, 0xE4); // STORE DTR AS FAST FADE TIME, sent twice after one enable
+        QCOMPARE(bus.gear.fastFadeTime(), 10);
+        bus.send(0xC1, 8);
+        QCOMPARE(bus.send(0xFF, 0xFD), std::nullopt); // not a colour gear
+    }
+
+    void receiverShowsWhatTheBusCarried_data()
+    {
+        QTest::addColumn<int>("gear");
+        QTest::addColumn<bool>("powered");
+        QTest::addColumn<int>("status"); // receiver status bits 2 (answer) and 3 (faulty frame)
+        QTest::addColumn<int>("answer");
+        QTest::newRow("one answer") << 1 << true << 0x04 << 0xFF;
+        QTest::newRow("collision is a faulty frame") << 2 << true << 0x08 << -1;
+        QTest::newRow("nobody answers") << 0 << true << 0x00 << -1;
+        QTest::newRow("unpowered bus") << 1 << false << 0x00 << -1;
+    }
+
+    void receiverShowsWhatTheBusCarried()
+    {
+        QFETCH(int, gear);
+        QFETCH(bool, powered);
+        QFETCH(int, status);
+        QFETCH(int, answer);
+        SimDaliBus bus;
+        bus.setExternalSupply(powered);
+        for (int i = 0; i < gear; ++i)
+            bus.addGear();
+        const Outcome outcome = transact(bus, 0xFF, 0x91);
+        QCOMPARE(outcome.status & 0x0C, status);
+        QCOMPARE(outcome.answer, answer);
+        QVERIFY(outcome.polls <= 4); // the receiver's wait ends within a few polls
+        QCOMPARE(bus.statistics().collisions, gear == 2 ? 1 : 0);
+    }
+
+    void realisticTimingReportsBusyUntilSettled()
+    {
+        SimDaliBus bus;
+        bus.setExternalSupply(true);
+        bus.setRealisticTiming(true);
+        const qint64 sent = bus.nowUs();
+        QCOMPARE(bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})), packet({0x8A}));
+        QElapsedTimer waited;
+        waited.start();
+        bool accepted = false;
+        while (!accepted && waited.elapsed() < 2000) {
+            accepted = bus.handle(packet({0x0A, 0, 0xFF, 0x05, 0})) == packet({0x8A});
+            QThread::usleep(500);
+        }
+        QVERIFY(accepted);
+        // Accepted only once the first frame and its settling time (38 + 22 Te) are over.
+        QVERIFY(bus.nowUs() - sent >= SimDaliBus::ForwardFrameUs + SimDaliBus::SettlingUs);
+        QCOMPARE(bus.statistics().forwardFrames, 2);
+        QCOMPARE(bus.statistics().minimumBusTimeUs, 2 * (SimDaliBus::ForwardFrameUs + SimDaliBus::SettlingUs));
+    }
+
+    void installationSectionRoundTrip()
+    {
+        SimDaliBus bus;
+        QString error;
+        const QJsonObject section{
+            {"powered", true},
+            {"randomGear", 3},
+            {"seed", 9},
+            {"gear", QJsonArray{QJsonObject{{"short", 5}, {"random", "0x123456"}, {"fault", "neverAnswers"}},
+                                QJsonObject{{"randomiseTo", "0x000100"}, {"bank1", QJsonObject{{"0x10", 7}}}}}},
+        };
+        QVERIFY2(bus.load(section, &error), qPrintable(error));
+        QCOMPARE(bus.gearCount(), 5);
+        QCOMPARE(bus.gear(0).shortAddress(), 5);
+        QCOMPARE(bus.gear(0).fault(), SimGearFault::NeverAnswers);
+        QCOMPARE(bus.gear(1).memory(1, 0x10), 7);
+        SimDaliBus copy;
+        QVERIFY(copy.load(bus.save(), &error));
+        QCOMPARE(copy.gearCount(), 5);
+        QCOMPARE(copy.gear(0).randomAddress(), 0x123456u);
+        QCOMPARE(copy.gear(1).config().fixedRandomAddress, std::optional<uint32_t>(0x100));
+
+        QVERIFY(!bus.load(QJsonObject{{"gear", QJsonArray{QJsonObject{{"short", 64}}}}}, &error));
+        QVERIFY(error.contains("short"));
+        QVERIFY(!bus.load(QJsonObject{{"randomGear", 65}}, &error));
+        QVERIFY(!bus.load(QJsonObject{{"timing", "fast"}}, &error));
+        QCOMPARE(bus.gearCount(), 5); // a malformed section changes nothing
+    }
+};
 
 QTEST_GUILESS_MAIN(TestSimDaliGear)
 #include "tst_simdaligear.moc"
