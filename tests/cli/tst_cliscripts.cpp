@@ -100,10 +100,8 @@ private Q_SLOTS:
     void scriptCommissionsThenSetsEveryLevel();
     void keymarkSettingsWrittenAreReadNextTime();
     void snapshotRestoreWritesExactlyTheDifferences();
-    void snapshotDryRunWritesNothing();
-    void snapshotSkipsWhatItCannotWrite();
-    void snapshotRefusesAnotherDevice_data();
-    void snapshotRefusesAnotherDevice();
+    void snapshotRestoreWithoutWrites_data();
+    void snapshotRestoreWithoutWrites();
     void daliSnapshotRestoresGearSettings();
     void interruptReportsWhatWasFound_data();
     void interruptReportsWhatWasFound();
@@ -192,56 +190,50 @@ void TestCliScripts::snapshotRestoreWritesExactlyTheDifferences()
     QVERIFY2(writes[1].contains("D0 0E 01 00 9D 00 5A 00"), qPrintable(writes.join('\n')));
 }
 
-void TestCliScripts::snapshotDryRunWritesNothing()
-{
-    const QString snapshot = write("dry.json", edited(m_driverSnapshot, {{9, 700}, {2, 17}}));
-    const QString log = file("dry.log");
-    CLI_VERIFY(check(run({"--simulate", "--json", "--log-file", log, "snapshot", "restore", snapshot, "--dry-run"}), 0,
-                     {{"dryRun", true}, {"#differences", 2}, {"differences[0].number", 2}, {"differences[0].device", 1},
-                      {"differences[0].snapshot", 17}, {"differences[0].action", "would-write"},
-                      {"differences[1].number", 9}, {"written", 0}}));
-    QVERIFY(chorusWrites(log).isEmpty());
-    QVERIFY(!clitest::logLines(log).isEmpty());
-}
-
-void TestCliScripts::snapshotSkipsWhatItCannotWrite()
-{
-    // 2000 is beyond the range the driver gives parameter 9 (0..1023).
-    const QString snapshot = write("range.json", edited(m_driverSnapshot, {{9, 2000}}));
-    const QString log = file("range.log");
-    CLI_VERIFY(check(run({"--simulate", "--json", "--log-file", log, "snapshot", "restore", snapshot}), 0,
-                     {{"#differences", 1}, {"differences[0].action", "skipped-out-of-range"}, {"written", 0}}));
-    QVERIFY(chorusWrites(log).isEmpty());
-
-    // The driver the file names is not there.
-    const QString absent = write("absent.json", edited(m_driverSnapshot, {{9, 700}}, {{"lid", 9}}));
-    CLI_VERIFY(check(run({"--simulate", "--json", "snapshot", "restore", absent}), 1, {},
-                     "no driver answers as driver LID 9"));
-}
-
-void TestCliScripts::snapshotRefusesAnotherDevice_data()
+// Restores that write nothing: a dry run, values the driver cannot take,
+// and files of another driver or no snapshot at all.
+void TestCliScripts::snapshotRestoreWithoutWrites_data()
 {
     QTest::addColumn<QByteArray>("snapshot");
+    QTest::addColumn<QStringList>("options");
     QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QVariantMap>("expected");
     QTest::addColumn<QString>("message");
-
+    const QJsonObject& driver = m_driverSnapshot;
+    QTest::newRow("dry run") << edited(driver, {{9, 700}, {2, 17}}) << QStringList{"--dry-run"} << 0
+                             << QVariantMap{{"dryRun", true}, {"#differences", 2}, {"differences[0].number", 2},
+                                            {"differences[0].device", 1}, {"differences[0].snapshot", 17},
+                                            {"differences[0].action", "would-write"}, {"differences[1].number", 9},
+                                            {"written", 0}} << QString();
+    // 2000 is beyond the range the driver gives parameter 9 (0..1023).
+    QTest::newRow("out of range") << edited(driver, {{9, 2000}}) << QStringList() << 0
+                                  << QVariantMap{{"#differences", 1}, {"differences[0].action", "skipped-out-of-range"},
+                                                 {"written", 0}} << QString();
+    QTest::newRow("driver absent") << edited(driver, {{9, 700}}, {{"lid", 9}}) << QStringList() << 1 << QVariantMap()
+                                   << "no driver answers as driver LID 9";
     QTest::newRow("another hardware type")
-        << edited(m_driverSnapshot, {{9, 700}}, {{"hardwareType", 0x0032}}) << 1
+        << edited(driver, {{9, 700}}, {{"hardwareType", 0x0032}}) << QStringList() << 1 << QVariantMap()
         << "the snapshot is for a driver of hardware type 0x0032, but the driver LID 1 is of hardware type 0x0031";
-    QTest::newRow("unknown device type") << edited(m_driverSnapshot, {}, {{"type", "lamp"}}) << 2
+    QTest::newRow("unknown device type") << edited(driver, {}, {{"type", "lamp"}}) << QStringList() << 2 << QVariantMap()
                                          << "unknown device type \"lamp\"";
-    QTest::newRow("not a snapshot") << QByteArray(R"({"dongles": []})") << 2 << "not a snapshot of tivaro-cli";
-    QTest::newRow("broken JSON") << QByteArray("{\n\"format\": \"tivaro-snapshot\",\n]") << 2 << "line 3";
+    QTest::newRow("not a snapshot") << QByteArray(R"({"dongles": []})") << QStringList() << 2 << QVariantMap()
+                                    << "not a snapshot of tivaro-cli";
+    QTest::newRow("broken JSON") << QByteArray("{\n\"format\": \"tivaro-snapshot\",\n]") << QStringList() << 2
+                                 << QVariantMap() << "line 3";
 }
 
-void TestCliScripts::snapshotRefusesAnotherDevice()
+void TestCliScripts::snapshotRestoreWithoutWrites()
 {
     QFETCH(QByteArray, snapshot);
+    QFETCH(QStringList, options);
     QFETCH(int, exitCode);
+    QFETCH(QVariantMap, expected);
     QFETCH(QString, message);
-    const QString log = file(QStringLiteral("refused-%1.log").arg(QTest::currentDataTag()));
-    CLI_VERIFY(check(run({"--simulate", "--json", "--log-file", log, "snapshot", "restore", write("other.json", snapshot)}),
-                     exitCode, {}, message));
+    const QString log = file(QStringLiteral("unwritten-%1.log").arg(QTest::currentDataTag()));
+    const QString path = write(QStringLiteral("unwritten-%1.json").arg(QTest::currentDataTag()), snapshot);
+    CLI_VERIFY(check(run(QStringList{"--simulate", "--json", "--log-file", log, "snapshot", "restore", path} + options),
+                     exitCode, expected, message));
+    QVERIFY(exitCode != 0 || !clitest::logLines(log).isEmpty()); // the tool did talk to the driver
     QVERIFY(chorusWrites(log).isEmpty());
 }
 
