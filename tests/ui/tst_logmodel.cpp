@@ -7,6 +7,7 @@
 #include "general/ui/logmodel.h"
 #include "general/ui/logwidget.h"
 #include "general/ui/multilogwidget.h"
+#include "tests/support/testthreads.h"
 
 #include <QAbstractItemModelTester>
 #include <QApplication>
@@ -62,8 +63,7 @@ class TestLogModel : public QObject
 private Q_SLOTS:
     void rolesByMessageType_data();
     void rolesByMessageType();
-    void rolesByColumn_data();
-    void rolesByColumn();
+    void columnsShowTheMessage();
     void clearRemovesAllRowsAndLateBatches();
     void saveWritesTheChosenFile_data();
     void saveWritesTheChosenFile();
@@ -106,61 +106,31 @@ void TestLogModel::rolesByMessageType()
     Log log(QStringLiteral("types"));
     log.logMessage(DALI, QStringLiteral("the text"), MessageType(type), QThread::currentThread());
     LogModel model(&log);
-    QCOMPARE(model.rowCount(), 1);
-    for (int column = 0; column < 4; ++column) {
-        const QModelIndex index = model.index(0, column);
-        QCOMPARE(model.data(index, Qt::BackgroundRole), background);
-        QCOMPARE(model.data(index, Qt::ForegroundRole), foreground);
-        if (column != 3)
-            QCOMPARE(model.data(index, Qt::DecorationRole), QVariant());
+    for (int column = 0; column < 4; ++column) { // the whole row is coloured
+        QCOMPARE(model.data(model.index(0, column), Qt::BackgroundRole), background);
+        QCOMPARE(model.data(model.index(0, column), Qt::ForegroundRole), foreground);
     }
+    QCOMPARE(model.data(model.index(0, 0), Qt::DecorationRole), QVariant());
     const QVariant decoration = model.data(model.index(0, 3), Qt::DecorationRole);
-    if (icon.isEmpty()) {
-        QCOMPARE(decoration, QVariant());
-    } else {
-        QVERIFY(decoration.canConvert<QIcon>());
-        const QIcon expected = loadIcon(QStringLiteral(":/general/icons/") + icon);
-        QCOMPARE(iconImage(decoration.value<QIcon>()), iconImage(expected));
-    }
+    QCOMPARE(decoration.isValid(), !icon.isEmpty());
+    if (!icon.isEmpty())
+        QCOMPARE(iconImage(decoration.value<QIcon>()), iconImage(loadIcon(QStringLiteral(":/general/icons/") + icon)));
 }
 
-void TestLogModel::rolesByColumn_data()
+void TestLogModel::columnsShowTheMessage()
 {
-    QTest::addColumn<int>("column");
-    QTest::addColumn<QString>("header");
-    QTest::addColumn<QSize>("sizeHint");
-    QTest::newRow("time")    << 0 << "Time"    << QSize(100, 10);
-    QTest::newRow("class")   << 1 << "Class"   << QSize(50, 10);
-    QTest::newRow("thread")  << 2 << "Thread"  << QSize(50, 10);
-    QTest::newRow("message") << 3 << "Message" << QSize(500, 10);
-}
-
-void TestLogModel::rolesByColumn()
-{
-    QFETCH(int, column);
-    QFETCH(QString, header);
-    QFETCH(QSize, sizeHint);
     Log log(QStringLiteral("columns"));
     auto* message = new LogMessage(QStringLiteral("frame text"), CHORUS, REPLY, QThread::currentThread());
     log.logMessage(message);
     LogModel model(&log);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
-    QCOMPARE(model.columnCount(), 4);
-    QCOMPARE(model.headerData(column, Qt::Horizontal).toString(), header);
-    QCOMPARE(model.headerData(column, Qt::Vertical), QVariant());
-    QCOMPARE(model.headerData(column, Qt::Horizontal, Qt::ToolTipRole), QVariant());
-
-    const QModelIndex index = model.index(0, column);
-    QCOMPARE(model.data(index, Qt::DisplayRole), message->data(column));
-    QCOMPARE(model.data(index, Qt::ToolTipRole).toString(), message->toolTip());
-    QCOMPARE(model.data(index, Qt::SizeHintRole).toSize(), sizeHint);
-    const QFont font = model.data(index, Qt::FontRole).value<QFont>();
-    QCOMPARE(font.family(), QStringLiteral("Courier"));
-    QCOMPARE(font.pointSize(), 10);
-    QCOMPARE(model.data(index, Qt::EditRole), QVariant());
-    QCOMPARE(model.data(index, Qt::UserRole), QVariant());
-    for (int role : {Qt::DisplayRole, Qt::DecorationRole, Qt::ToolTipRole, Qt::FontRole, Qt::SizeHintRole})
-        QCOMPARE(model.data(QModelIndex(), role), QVariant());
+    QStringList headers;
+    for (int column = 0; column < model.columnCount(); ++column) {
+        headers << model.headerData(column, Qt::Horizontal).toString();
+        QCOMPARE(model.data(model.index(0, column)), message->data(column));
+        QCOMPARE(model.data(model.index(0, column), Qt::ToolTipRole).toString(), message->toolTip());
+    }
+    QCOMPARE(headers, (QStringList{"Time", "Class", "Thread", "Message"}));
 }
 
 void TestLogModel::clearRemovesAllRowsAndLateBatches()
@@ -173,11 +143,8 @@ void TestLogModel::clearRemovesAllRowsAndLateBatches()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy removed(&model, &QAbstractItemModel::rowsRemoved);
     QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    const QList<QAction*> actions = widget.actions(); // the context menu
-    QCOMPARE(widget.contextMenuPolicy(), Qt::ActionsContextMenu);
-    QCOMPARE(actions.size(), 3);
-    QCOMPARE(actions.at(2)->text(), QStringLiteral("Clear"));
-    actions.at(2)->trigger();
+    QCOMPARE(widget.actions().at(2)->text(), QStringLiteral("Clear")); // the context menu
+    widget.actions().at(2)->trigger();
     QCOMPARE(removed.size(), 1);
     QCOMPARE(removed.at(0).at(1).toInt(), 0);
     QCOMPARE(removed.at(0).at(2).toInt(), 99);
@@ -208,14 +175,13 @@ void TestLogModel::saveWritesTheChosenFile_data()
 {
     QTest::addColumn<bool>("chosen");
     QTest::newRow("file chosen") << true;
-    QTest::newRow("cancelled") << false;
+    QTest::newRow("cancelled")   << false;
 }
 
 void TestLogModel::saveWritesTheChosenFile()
 {
     QFETCH(bool, chosen);
     QTemporaryDir dir;
-    QVERIFY(dir.isValid());
     Log log(QStringLiteral("save"));
     logMany(log, 3, WARN);
     LogWidget widget;
@@ -305,23 +271,18 @@ void TestLogModel::logFromFourThreadsWhileShown()
 
     constexpr int kThreads = 4;
     constexpr int kPerThread = 5000;
-    std::vector<std::unique_ptr<QThread>> producers;
-    for (int t = 0; t < kThreads; ++t) {
-        producers.push_back(std::unique_ptr<QThread>(QThread::create([log, t] {
-            for (int i = 0; i < kPerThread; ++i) {
-                log->logMessage(GENERAL, QStringLiteral("thread %1 line %2").arg(t).arg(i),
-                                MessageType(i % 12), QThread::currentThread());
-                if (i % 500 == 0)
-                    QThread::msleep(5);
-            }
-        })));
-        producers.back()->start();
-    }
+    halvorn::test::ThreadGroup producers(kThreads, [log](int t) {
+        for (int i = 0; i < kPerThread; ++i) {
+            log->logMessage(GENERAL, QStringLiteral("thread %1 line %2").arg(t).arg(i), MessageType(i % 12),
+                            QThread::currentThread());
+            if (i % 500 == 0)
+                QThread::msleep(5);
+        }
+    });
     // Clear once while the producers are busy, as a user would.
     QTest::qWait(20);
     widget.clearLog();
-    for (auto& producer : producers)
-        QVERIFY(producer->wait(kWaitMs));
+    QVERIFY(producers.join(kWaitMs));
 
     QTRY_COMPARE_WITH_TIMEOUT(widget.logModel()->rowCount(), log->count(), kWaitMs);
     QVERIFY(log->count() > 0);
@@ -340,23 +301,17 @@ void TestLogModel::logWindowHasOneTabPerLog()
     Log mainLog(QStringLiteral("Main log"));
     Log daliLog(QStringLiteral("DALI"));
     MultiLogWidget window;
-    QCOMPARE(window.size(), QSize(640, 480));
     window.addLog(&mainLog);
     window.addLog(&daliLog);
     window.addLog(&mainLog);
-    QCOMPARE(window.logCount(), 2);
-    QCOMPARE(window.tabs()->tabText(0), QStringLiteral("Main log"));
+    QCOMPARE(window.logCount(), 2); // a log added twice has one tab
     QCOMPARE(window.tabs()->tabText(1), QStringLiteral("DALI"));
     QCOMPARE(window.logWidget(1)->log(), &daliLog);
 
-    bool registered = false;
-    for (QAction* action : AppMenuBar::instance()->windowMenu()->actions()) {
-        if (action->text() == QStringLiteral("Log") && action->parent() == &window) {
-            QCOMPARE(action->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_2));
-            registered = true;
-        }
-    }
-    QVERIFY(registered);
+    QStringList registered; // in the Window menu, under its shortcut
+    for (QAction* action : AppMenuBar::instance()->windowMenu()->actions())
+        registered << (action->parent() == &window ? action->text() + action->shortcut().toString() : QString());
+    QVERIFY(registered.contains(QStringLiteral("LogCtrl+2")));
 }
 
 QTEST_MAIN(TestLogModel)

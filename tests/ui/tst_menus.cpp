@@ -15,43 +15,23 @@
 #include "general/ui/taskmenuitem.h"
 #include "general/ui/treenodemenu.h"
 #include "tests/support/portlinefixture.h"
+#include "tests/support/uihelpers.h"
 #include "usb/usbdongle.h"
 
 #include <QActionGroup>
-#include <QApplication>
 #include <QInputDialog>
 #include <QSemaphore>
 #include <QSignalSpy>
 #include <QSpinBox>
 #include <QTest>
-#include <QTimer>
 
 using namespace halvorn;
 using namespace halvorn::general;
+using namespace halvorn::test;
 
 namespace {
 
 constexpr int kWaitMs = 10000;
-
-// The entries of a menu: separators as "-", sub-menus as "<title>>".
-QStringList texts(const QMenu* menu)
-{
-    QStringList result;
-    for (const QAction* action : menu->actions())
-        result << (action->isSeparator() ? QStringLiteral("-")
-                   : action->menu()      ? action->text() + QLatin1Char('>')
-                                         : action->text());
-    return result;
-}
-
-QAction* actionNamed(const QMenu* menu, const QString& text)
-{
-    for (QAction* action : menu->actions()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
-}
 
 class CountingTask : public Task
 {
@@ -109,23 +89,6 @@ Parameter* addParameter(Device& device, int mode, double scale = 1.0)
     auto* parameter = new Parameter(&device, 20, QStringLiteral("Mode"), QString(), 0, 255, 3, true, false, mode, scale);
     device.addParameter(&device, parameter);
     return parameter;
-}
-
-// Answers the next modal dialog once it is shown.
-template<typename Dialog, typename F>
-void answerDialog(F answer)
-{
-    QTimer::singleShot(0, [answer] {
-        if (auto* dialog = qobject_cast<Dialog*>(QApplication::activeModalWidget()))
-            answer(dialog);
-    });
-}
-
-bool waitForIdleScheduler()
-{
-    return QTest::qWaitFor(
-        [] { return !TaskScheduler::instance()->currentTask() && TaskScheduler::instance()->queuedCount() == 0; },
-        kWaitMs);
 }
 
 } // namespace
@@ -201,7 +164,7 @@ void TestMenus::menusListTheNodesEntriesInOrder()
     QVERIFY(menu);
     QCOMPARE(menu->node(), target);
     QCOMPARE(menu->title(), title);
-    QCOMPARE(texts(menu.get()), entries);
+    QCOMPARE(menuTexts(menu.get()), entries);
 }
 
 void TestMenus::deviceEntriesActOnTheDevice()
@@ -211,7 +174,7 @@ void TestMenus::deviceEntriesActOnTheDevice()
     network.addChild(device, true);
     DeviceNodeMenu menu(device);
     QSignalSpy searched(device, &Device::daisySearchFinished);
-    actionNamed(&menu, QStringLiteral("Search daisy-chain children"))->trigger();
+    menuEntry(&menu, QStringLiteral("Search daisy-chain children"))->trigger();
     // Emitted in the network's thread, maybe before a wait would start.
     QTRY_COMPARE_WITH_TIMEOUT(searched.size(), 1, kWaitMs);
 
@@ -223,9 +186,9 @@ void TestMenus::deviceEntriesActOnTheDevice()
         dialog->findChild<QSpinBox*>(QStringLiteral("spinBox_3"))->setValue(3);
         dialog->accept();
     });
-    actionNamed(&menu, QStringLiteral("Add parameter(s)"))->trigger();
+    menuEntry(&menu, QStringLiteral("Add parameter(s)"))->trigger();
     answerDialog<AddParameterDialog>([](AddParameterDialog* dialog) { dialog->reject(); });
-    actionNamed(&menu, QStringLiteral("Add parameter(s)"))->trigger();
+    menuEntry(&menu, QStringLiteral("Add parameter(s)"))->trigger();
     TreeNode* custom = device->findChild(QStringLiteral("Custom"));
     QVERIFY(custom);
     QStringList made;
@@ -244,7 +207,7 @@ void TestMenus::deviceEntriesActOnTheDevice()
     QCOMPARE(device->childCount(), 1);
 
     QSignalSpy removed(&network, &Network::deviceRemoved);
-    actionNamed(&menu, QStringLiteral("Remove device"))->trigger();
+    menuEntry(&menu, QStringLiteral("Remove device"))->trigger();
     QTRY_COMPARE_WITH_TIMEOUT(removed.size(), 1, kWaitMs);
     QCOMPARE(network.deviceCount(), 0);
 }
@@ -254,7 +217,7 @@ void TestMenus::displayTypeEntriesSetTheMode()
     RecordingDevice device;
     Parameter* parameter = addParameter(device, Parameter::Hexadecimal);
     ParameterNodeMenu menu(parameter);
-    QCOMPARE(texts(menu.displayMenu()),
+    QCOMPARE(menuTexts(menu.displayMenu()),
              (QStringList{"Decimal", "Hex", "Binary", "Scaled (factor * val)", "Scaled (factor / val)"}));
     QVERIFY(menu.displayAction(0)->actionGroup()->isExclusive());
     QVERIFY(menu.displayAction(Parameter::Hexadecimal)->isChecked());
@@ -265,7 +228,7 @@ void TestMenus::displayTypeEntriesSetTheMode()
     }
 
     parameter->setValue(200, false);
-    actionNamed(&menu, QStringLiteral("Clear min/max"))->trigger();
+    menuEntry(&menu, QStringLiteral("Clear min/max"))->trigger();
     QTRY_COMPARE(parameter->minimum(), 0);
 }
 
@@ -327,7 +290,7 @@ void TestMenus::taskItemQueuesItsTaskOnce()
     item.trigger();
     QCOMPARE(TaskScheduler::instance()->queuedCount(), 0);
     gate.release();
-    QVERIFY(waitForIdleScheduler());
+    QVERIFY(waitForIdleTasks(kWaitMs));
     QCOMPARE(task.runs.load(), 1);
 }
 
@@ -336,15 +299,15 @@ void TestMenus::taskMadeForTheMenuOutlivesTheMenu()
     SearchingNode node;
     node.setName(QStringLiteral("network"));
     auto* menu = TreeNodeMenu::create(&node);
-    QCOMPARE(texts(menu), (QStringList{"Update \"network\"", "-", "Search everything"}));
+    QCOMPARE(menuTexts(menu), (QStringList{"Update \"network\"", "-", "Search everything"}));
     QPointer<CountingTask> task = node.lastTask;
-    QVERIFY(qobject_cast<TaskMenuItem*>(actionNamed(menu, QStringLiteral("Search everything"))));
-    actionNamed(menu, QStringLiteral("Search everything"))->trigger();
+    QVERIFY(qobject_cast<TaskMenuItem*>(menuEntry(menu, QStringLiteral("Search everything"))));
+    menuEntry(menu, QStringLiteral("Search everything"))->trigger();
     // The menu closes and goes at once; its task still runs, then goes too.
     delete menu;
     QVERIFY(task);
     QTRY_VERIFY_WITH_TIMEOUT(task.isNull(), kWaitMs);
-    QVERIFY(waitForIdleScheduler());
+    QVERIFY(waitForIdleTasks(kWaitMs));
 
     // A task nobody triggered goes with its menu.
     menu = TreeNodeMenu::create(&node);

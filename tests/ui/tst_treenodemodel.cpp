@@ -195,11 +195,6 @@ void TestTreeNodeModel::snapshotShowsTheNodes()
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::QtTest);
     QCOMPARE(mirrorMismatch(model, {}, &root), QString());
 
-    QStringList headers;
-    for (int section = 0; section < 6; ++section)
-        headers << model.headerData(section, Qt::Horizontal).toString();
-    QCOMPARE(headers, (QStringList{"Name", "Number", "Min", "Max", "Value", ""}));
-
     const QModelIndex deviceIndex = model.index(0, 0);
     const QModelIndex parameterRow = model.index(0, 0, deviceIndex);
     QCOMPARE(model.indexForNode(parameter), parameterRow);
@@ -209,10 +204,8 @@ void TestTreeNodeModel::snapshotShowsTheNodes()
     QVERIFY(!model.index(0, 1, deviceIndex.siblingAtColumn(2)).isValid());
     QVERIFY(!model.index(0, 5).isValid());
 
-    QCOMPARE(model.data(deviceIndex, Qt::UserRole).toInt(), int(device->id()));
-    QCOMPARE(model.data(parameterRow.siblingAtColumn(1)).toString(), QStringLiteral("1234h"));
     QCOMPARE(model.data(parameterRow.siblingAtColumn(3), Qt::UserRole).toInt(), int(parameter->id()));
-    QCOMPARE(model.data(parameterRow.siblingAtColumn(4)).toString(), QStringLiteral("42"));
+    QCOMPARE(model.data(parameterRow.siblingAtColumn(1)).toString(), QStringLiteral("1234h"));
     parameter->setValue(43, false); // live: the model shows what the node holds now
     QCOMPARE(model.data(parameterRow.siblingAtColumn(4)).toString(), QStringLiteral("43"));
 
@@ -257,34 +250,30 @@ void TestTreeNodeModel::changesQueuedBeforeTheModelAreIgnored()
 {
     // The model's snapshot holds these changes already, or they concern
     // nodes that are gone again.
-    TreeNode root;
-    TreeNodeController controller;
-    root.setController(&controller);
+    Fixture f;
+    f.root.setController(&f.controller);
     TreeNode* kept = named(QStringLiteral("kept"));
-    root.addChild(kept, false);
+    f.root.addChild(kept, false);
     kept->addChild(named(QStringLiteral("child")), false);
     std::atomic<int> destroyed{0};
     QPointer<TreeNode> gone = named(QStringLiteral("gone"), &destroyed);
-    root.addChild(gone, false);
+    f.root.addChild(gone, false);
     gone->retire();
 
-    TreeNodeModel model(&root);
-    QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
-    controller.setModel(&model);
-    QSignalSpy inserted(&model, &QAbstractItemModel::rowsInserted);
-    QVERIFY(QTest::qWaitFor([&] { return !controller.hasPendingChanges(); }, kWaitMs));
+    f.attach();
+    QSignalSpy inserted(f.model.get(), &QAbstractItemModel::rowsInserted);
+    QVERIFY(f.settle());
     QCOMPARE(inserted.size(), 0);
-    QCOMPARE(mirrorMismatch(model, {}, &root), QString());
+    QCOMPARE(mirrorMismatch(*f.model, {}, &f.root), QString());
     QTRY_VERIFY_WITH_TIMEOUT(gone.isNull(), kWaitMs);
     QCOMPARE(destroyed.load(), 1);
-    root.setController(nullptr);
 }
 
 void TestTreeNodeModel::retiredNodeIsDeletedOnce_data()
 {
     QTest::addColumn<bool>("withModel");
     QTest::newRow("shown in a model") << true;
-    QTest::newRow("no model yet") << false;
+    QTest::newRow("no model yet")     << false;
 }
 
 void TestTreeNodeModel::retiredNodeIsDeletedOnce()
@@ -295,10 +284,7 @@ void TestTreeNodeModel::retiredNodeIsDeletedOnce()
     TreeNode* device = named(QStringLiteral("device"), &destroyed);
     device->addChild(named(QStringLiteral("parameter"), &destroyed), false);
     f.root.addChild(device, false);
-    if (withModel)
-        f.attach();
-    else
-        f.root.setController(&f.controller);
+    withModel ? f.attach() : f.root.setController(&f.controller);
 
     QThread network;
     device->moveToThread(&network);

@@ -72,14 +72,12 @@ private Q_SLOTS:
     void sliderValueText();
     void sliderValueFromPosition_data();
     void sliderValueFromPosition();
-    void sliderDragClampsAndWritesOutput();
+    void sliderDragWritesOutputMirrorDoesNot();
     void sliderKeysSetTheirOutputs();
     void sliderNotInteractiveIgnoresInputAndIsGrey();
-    void sliderMirrorsInputWithoutWritingOutput();
     void sliderFollowsChannelDisplayOptions();
 
     void statusFollowsDeviceInAnotherThread();
-    void statusSetDeviceTwiceConnectsOnce();
 
     void menuBarShowsRegisteredWindowOnShortcut();
     void iconsAreCompiledIn_data();
@@ -102,7 +100,6 @@ void TestWidgets::hexTextAndValue_data()
     //                                      mode     scale        value    shown          typed         state
     QTest::newRow("decimal")          << dec     << 1.0       << 42     << "42"         << "42"        << ok;
     QTest::newRow("decimal garbage")  << dec     << 1.0       << 0      << ""           << "4x"        << bad;
-    QTest::newRow("decimal letter")   << dec     << 1.0       << -1     << ""           << "1F"        << bad;
     QTest::newRow("decimal suffix h") << dec     << 1.0       << -1     << ""           << "12h"       << bad;
     QTest::newRow("hex with suffix")  << hex     << 1.0       << 31     << "1F"         << "1Fh"       << ok;
     QTest::newRow("hex lower case")   << hex     << 1.0       << 255    << "FF"         << "ff"        << ok;
@@ -111,7 +108,6 @@ void TestWidgets::hexTextAndValue_data()
     QTest::newRow("hex non-digit")    << hex     << 1.0       << -1     << ""           << "1G"        << bad;
     QTest::newRow("hex nine digits")  << hex     << 1.0       << -1     << ""           << "123456789" << bad;
     QTest::newRow("binary suffix")    << bin     << 1.0       << 2      << "10"         << "10b"       << ok;
-    QTest::newRow("binary byte")      << bin     << 1.0       << 255    << "11111111"   << "11111111b" << ok;
     QTest::newRow("binary zero")      << bin     << 1.0       << 0      << "0"          << "0"         << ok;
     QTest::newRow("binary bad digit") << bin     << 1.0       << 0      << ""           << "102"       << bad;
     QTest::newRow("scaled half")      << times   << 0.5       << 7      << "3.5"        << "3.5"       << ok;
@@ -164,15 +160,10 @@ void TestWidgets::hexTypingAndModeSwitches()
     QCOMPARE(ident.last(), (QVariantList{3, 42}));
 
     // The context menu switches the mode; the value stays and is announced.
-    QCOMPARE(box.contextMenuPolicy(), Qt::ActionsContextMenu);
-    const QList<QAction*> actions = box.actions();
-    QCOMPARE(actions.size(), 3);
-    const QStringList texts{"Decimal", "Hex", "Binary"};
     const QStringList shown{"42", "2Ah", "101010b"};
     QSignalSpy changed(&box, &QSpinBox::valueChanged);
     for (int mode : {int(HexSpinBox::Binary), int(HexSpinBox::Decimal), int(HexSpinBox::Hexadecimal)}) {
-        QCOMPARE(actions.at(mode)->text(), texts.at(mode));
-        actions.at(mode)->trigger();
+        box.actions().at(mode)->trigger();
         QCOMPARE(box.displayMode(), mode);
         QCOMPARE(box.text(), shown.at(mode));
         QCOMPARE(box.value(), 42);
@@ -255,7 +246,7 @@ void TestWidgets::sliderValueFromPosition()
         QCOMPARE(across ? slider.fillRect().right() : slider.fillRect().top(), fillEnd);
 }
 
-void TestWidgets::sliderDragClampsAndWritesOutput()
+void TestWidgets::sliderDragWritesOutputMirrorDoesNot()
 {
     OutputSlider slider;
     slider.resize(200, 30);
@@ -278,26 +269,34 @@ void TestWidgets::sliderDragClampsAndWritesOutput()
     // Released: moving no longer drags.
     QTest::mouseMove(&slider, QPoint(100, 15));
     QCOMPARE(slider.value(), 1.0f);
+
+    // A mirrored value, from another thread, moves the bar without writing.
+    QSignalSpy written(setPoint, &Input::inputValueChanged);
+    QThread other;
+    other.start();
+    QObject worker;
+    worker.moveToThread(&other);
+    QMetaObject::invokeMethod(&worker, [mirror = slider.input()] { mirror->setValue(0.75); });
+    QTRY_COMPARE(slider.value(), 0.75f);
+    other.quit();
+    QVERIFY(other.wait(5000));
+    QCOMPARE(written.size(), 0);
+    QCOMPARE(setPoint->value(), 1.0);
 }
 
 void TestWidgets::sliderKeysSetTheirOutputs()
 {
     OutputSlider slider;
     IOManager receivers;
-    const struct {
-        Qt::Key key;
-        const char* output;
-    } keys[] = {{Qt::Key_Left, "KEY_LEFT"}, {Qt::Key_Right, "KEY_RIGHT"}, {Qt::Key_Up, "KEY_UP"},
-                {Qt::Key_Down, "KEY_DOWN"}, {Qt::Key_1, "KEY_1"},         {Qt::Key_9, "KEY_9"},
-                {Qt::Key_0, "KEY_0"}};
-    for (const auto& entry : keys) {
-        Input* input = receivers.input(QString::fromLatin1(entry.output));
-        auto* output = qobject_cast<Output*>(slider.ioManager()->findIO(QString::fromLatin1(entry.output)));
-        QVERIFY2(output, entry.output);
+    const std::pair<Qt::Key, const char*> keys[] = {{Qt::Key_Left, "KEY_LEFT"}, {Qt::Key_Right, "KEY_RIGHT"},
+        {Qt::Key_Up, "KEY_UP"}, {Qt::Key_Down, "KEY_DOWN"}, {Qt::Key_1, "KEY_1"}, {Qt::Key_9, "KEY_9"},
+        {Qt::Key_0, "KEY_0"}};
+    for (const auto& [key, name] : keys) {
+        Input* input = receivers.input(QString::fromLatin1(name));
+        auto* output = qobject_cast<Output*>(slider.ioManager()->findIO(QString::fromLatin1(name)));
+        QVERIFY2(output, name);
         output->addInput(input);
-        QSignalSpy spy(input, &Input::inputValueChanged);
-        QTest::keyClick(&slider, entry.key);
-        QCOMPARE(spy.size(), 1);
+        QTest::keyClick(&slider, key);
         QCOMPARE(input->value(), 1.0);
     }
     // Other keys reach nobody.
@@ -338,28 +337,6 @@ void TestWidgets::sliderNotInteractiveIgnoresInputAndIsGrey()
     QCOMPARE(spy.size(), 0);
 }
 
-void TestWidgets::sliderMirrorsInputWithoutWritingOutput()
-{
-    OutputSlider slider;
-    IOManager receivers;
-    Input* setPoint = receivers.input(QStringLiteral("set point"));
-    slider.output()->addInput(setPoint);
-    QSignalSpy written(setPoint, &Input::inputValueChanged);
-
-    // The mirrored value may come from another thread.
-    QThread other;
-    other.start();
-    Input* mirror = slider.input();
-    QObject worker;
-    worker.moveToThread(&other);
-    QMetaObject::invokeMethod(&worker, [mirror] { mirror->setValue(0.75); });
-    QTRY_COMPARE(slider.value(), 0.75f);
-    other.quit();
-    QVERIFY(other.wait(5000));
-    QCOMPARE(written.size(), 0);
-    QCOMPARE(setPoint->value(), 0.0);
-}
-
 void TestWidgets::sliderFollowsChannelDisplayOptions()
 {
     ChannelDisplayOptions options;
@@ -393,6 +370,7 @@ void TestWidgets::statusFollowsDeviceInAnotherThread()
     IconDevice device;
     DeviceStatusWidget widget;
     widget.setDevice(&device);
+    widget.setDevice(&device); // still connected once (checked at the end)
     auto* label = widget.findChild<QLabel*>();
     QCOMPARE(widget.text(), QStringLiteral("Disconnected"));
     const QImage disconnected = label->pixmap().toImage();
@@ -416,17 +394,6 @@ void TestWidgets::statusFollowsDeviceInAnotherThread()
     QCOMPARE(label->pixmap().toImage(), disconnected);
     deviceThread.quit();
     QVERIFY(deviceThread.wait(5000));
-}
-
-void TestWidgets::statusSetDeviceTwiceConnectsOnce()
-{
-    IconDevice device;
-    DeviceStatusWidget widget;
-    widget.setDevice(&device);
-    device.setConnected();
-    widget.setDevice(&device);
-    QCOMPARE(widget.text(), QStringLiteral("Connected"));
-    // Exactly one connection: the first disconnect finds it, the second none.
     QVERIFY(QObject::disconnect(&device, &Device::connected, &widget, &DeviceStatusWidget::deviceConnected));
     QVERIFY(!QObject::disconnect(&device, &Device::connected, &widget, &DeviceStatusWidget::deviceConnected));
 }
@@ -435,21 +402,12 @@ void TestWidgets::statusSetDeviceTwiceConnectsOnce()
 
 void TestWidgets::menuBarShowsRegisteredWindowOnShortcut()
 {
-    // One bar for every window, with the Window and Help menus.
     AppMenuBar* bar = AppMenuBar::instance();
-    QCOMPARE(AppMenuBar::instance(), bar);
-    QStringList menus;
-    for (const QAction* menu : bar->actions())
-        menus << menu->text();
-    QCOMPARE(menus, (QStringList{"Window", "&Help"}));
-    QCOMPARE(bar->helpMenu()->actions().size(), 1);
-    QCOMPARE(bar->helpMenu()->actions().at(0)->text(), QStringLiteral("&About"));
-
     QWidget mainWindow;
     QWidget logWindow;
     bar->attachTo(&mainWindow);
     QAction* action = bar->registerWindow(&logWindow, QStringLiteral("Log"), QKeySequence(Qt::CTRL | Qt::Key_2));
-    QCOMPARE(action->shortcutContext(), Qt::ApplicationShortcut);
+    QCOMPARE(action->shortcutContext(), Qt::ApplicationShortcut); // from every window
     QVERIFY(bar->windowMenu()->actions().contains(action));
     mainWindow.show();
     QApplication::setActiveWindow(&mainWindow);
