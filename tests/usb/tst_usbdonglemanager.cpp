@@ -125,12 +125,10 @@ private Q_SLOTS:
         emit m_manager->triggerDeviceCheck();
         QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 1, 5000);
         USBDongle* dongle = events.connected.at(0);
-        QCOMPARE(dongle->name(), QStringLiteral("Portline"));
         QCOMPARE(dongle->dongleIndex(), 1);
         QCOMPARE(dongle->thread(), m_root->thread());
         QCOMPARE(dongle->parentNode(), m_root);
-        QVERIFY(dongle->isEnabled());
-        QVERIFY(dongle->isConnected());
+        QVERIFY(dongle->isEnabled() && dongle->isConnected());
         QCOMPARE(log.find("USB device connected (1)").threadName, QStringLiteral("USB"));
         QVERIFY(log.contains("USB: Opening device using VID: 4d8 PID: ff00"));
         QVERIFY(initializeAndWait(dongle));
@@ -140,8 +138,7 @@ private Q_SLOTS:
         emit m_manager->triggerDeviceCheck();
         QTRY_COMPARE_WITH_TIMEOUT(events.disconnected.size(), 1, 5000);
         QCOMPARE(events.disconnected.at(0), dongle);
-        QVERIFY(!dongle->isEnabled());
-        QVERIFY(!dongle->isConnected());
+        QVERIFY(!dongle->isEnabled() && !dongle->isConnected());
         QCOMPARE(dongle->parentNode(), m_root);
         QVERIFY(log.contains("USB: Closing device."));
         QVERIFY(log.contains("USB device disconnected (1)"));
@@ -254,13 +251,11 @@ private Q_SLOTS:
         auto portline = m_portline;
         USBDongleManager::setBackendFactory([portline] { return portline; });
         USBDongleManager* manager = USBDongleManager::instance();
-        QCOMPARE(USBDongleManager::instance(), manager);
         Announcements events(manager);
         manager->start(m_root);
         QTRY_COMPARE_WITH_TIMEOUT(events.connected.size(), 1, 5000);
         QPointer<USBDongle> dongle = events.connected.at(0);
         QVERIFY(initializeAndWait(dongle));
-        QCOMPARE(dongle->property("daliNetwork").value<general::Network*>(), dongle->daliNetwork());
         std::vector<std::unique_ptr<QSignalSpy>> detached;
         for (general::Network* network : {dongle->vxNetwork(), dongle->daliNetwork(), dongle->keymarkNetwork()}) {
             QCOMPARE(qobject_cast<usb::USBNetwork*>(network)->dongle(), dongle.data());
