@@ -63,10 +63,8 @@ private Q_SLOTS:
     void imageGrowsOnlyWhenWrittenBeyond();
     void bulkChangesCopyAndAnnounce();
 
-    void percentToLevel_data();
-    void percentToLevel();
-    void levelToPercent_data();
-    void levelToPercent();
+    void conversions_data();
+    void conversions();
     void roundTrips_data();
     void roundTrips();
     void numbersOutsideTheMapAreZero();
@@ -194,58 +192,44 @@ void TestKeymarkTag::bulkChangesCopyAndAnnounce()
     QCOMPARE(recorder.names().size(), 12);
 }
 
-void TestKeymarkTag::percentToLevel_data()
+void TestKeymarkTag::conversions_data()
 {
     QTest::addColumn<double>("percent");
     QTest::addColumn<int>("curve");
     QTest::addColumn<int>("level");
-    //                                   percent  curve  level
-    QTest::newRow("linear 0.1 %")     << 0.1   << 0 << 1;
-    QTest::newRow("linear 100 %")     << 100.0 << 0 << 254;
-    QTest::newRow("linear 50 %")      << 50.0  << 0 << 127; // 127.37
-    QTest::newRow("linear 0.05 %")    << 0.05  << 0 << 1;
-    QTest::newRow("linear 150 %")     << 150.0 << 0 << 254;
-    QTest::newRow("log 100 %")        << 100.0 << 1 << 254;
-    QTest::newRow("log 1 %")          << 1.0   << 1 << 85;  // 85.33
-    QTest::newRow("log 10 %")         << 10.0  << 1 << 170; // 169.67
-    QTest::newRow("log 0.1 %")        << 0.1   << 1 << 1;
-    QTest::newRow("log 0 %")          << 0.0   << 1 << 1;   // log10(0) = −inf
-    QTest::newRow("log −5 %")         << -5.0  << 1 << 1;   // log10 is NaN
-    QTest::newRow("curve 7 is log")   << 1.0   << 7 << 85;
+    QTest::addColumn<int>("direction");
+    enum { ToLevel = 1, ToPercent = 2, Both = 3 };
+    //                                     percent  curve level direction
+    QTest::newRow("linear 0.1 % = 1")     << 0.1      << 0 << 1   << int(Both);
+    QTest::newRow("linear 100 % = 254")   << 100.0    << 0 << 254 << int(Both);
+    QTest::newRow("linear 50 % to 127")   << 50.0     << 0 << 127 << int(ToLevel); // 127.37
+    QTest::newRow("linear 0.05 % to 1")   << 0.05     << 0 << 1   << int(ToLevel);
+    QTest::newRow("linear 150 % to 254")  << 150.0    << 0 << 254 << int(ToLevel);
+    QTest::newRow("linear 128 to 50.25 %") << 50.24743 << 0 << 128 << int(ToPercent);
+    QTest::newRow("linear 0 clamped")     << 0.1      << 0 << 0   << int(ToPercent);
+    QTest::newRow("log 100 % = 254")      << 100.0    << 1 << 254 << int(Both);
+    QTest::newRow("log 0.1 % = 1")        << 0.1      << 1 << 1   << int(Both);
+    QTest::newRow("log 1 % to 85")        << 1.0      << 1 << 85  << int(ToLevel); // 85.33
+    QTest::newRow("log 85 to 0.99 %")     << 0.99094  << 1 << 85  << int(ToPercent);
+    QTest::newRow("log 10 % to 170")      << 10.0     << 1 << 170 << int(ToLevel); // 169.67
+    QTest::newRow("log 0 % to 1")         << 0.0      << 1 << 1   << int(ToLevel); // log10(0) = −inf
+    QTest::newRow("log −5 % to 1")        << -5.0     << 1 << 1   << int(ToLevel); // log10 is NaN
+    QTest::newRow("log 300 clamped")      << 100.0    << 1 << 300 << int(ToPercent);
+    QTest::newRow("curve 7 is log")       << 1.0      << 7 << 85  << int(ToLevel);
 }
 
-void TestKeymarkTag::percentToLevel()
+void TestKeymarkTag::conversions()
 {
     QFETCH(double, percent);
     QFETCH(int, curve);
     QFETCH(int, level);
+    QFETCH(int, direction);
     QuietDebug quiet;
-    QCOMPARE(PercToDALI(percent, curve), level);
-}
-
-void TestKeymarkTag::levelToPercent_data()
-{
-    QTest::addColumn<int>("level");
-    QTest::addColumn<int>("curve");
-    QTest::addColumn<double>("percent");
-    QTest::newRow("log 254")    << 254 << 1 << 100.0;
-    QTest::newRow("log 1")      << 1   << 1 << 0.1;
-    QTest::newRow("log 85")     << 85  << 1 << 0.99094;
-    QTest::newRow("linear 1")   << 1   << 0 << 0.1;
-    QTest::newRow("linear 254") << 254 << 0 << 100.0;
-    QTest::newRow("linear 128") << 128 << 0 << 50.24743;
-    QTest::newRow("linear 0")   << 0   << 0 << 0.1;   // clamped
-    QTest::newRow("log 300")    << 300 << 1 << 100.0; // clamped
-}
-
-void TestKeymarkTag::levelToPercent()
-{
-    QFETCH(int, level);
-    QFETCH(int, curve);
-    QFETCH(double, percent);
-    QuietDebug quiet;
-    QVERIFY2(std::abs(DALIToPerc(level, curve) - percent) < 1e-4,
-             qPrintable(QString::number(DALIToPerc(level, curve), 'f', 6)));
+    if (direction & 1)
+        QCOMPARE(PercToDALI(percent, curve), level);
+    if (direction & 2)
+        QVERIFY2(std::abs(DALIToPerc(level, curve) - percent) < 1e-4,
+                 qPrintable(QString::number(DALIToPerc(level, curve), 'f', 6)));
 }
 
 void TestKeymarkTag::roundTrips_data()
