@@ -261,16 +261,6 @@ private Q_SLOTS:
         QCOMPARE(line.driver(0)->parameterValue(74), quint16(0));
     }
 
-    void writingTheLidMovesTheDriver()
-    {
-        SimDmxLine line;
-        line.addDriver(tableDriver(0xCAFE, 1, 0x0102));
-        QCOMPARE(line.handleFrame(chorus("D0 0E 02 01 A1 00 04 03")).data, chorus("D0 8E 02 01 A1 00 04 03"));
-        QCOMPARE(line.driver(0)->lid(), quint16(0x0304));
-        QCOMPARE(statusOf(line, chorus("D0 08 02 01 00 00 00 00")), NoAnswer);
-        QCOMPARE(line.handleFrame(chorus("D0 08 04 03 00 00 00 00")).data, chorus("D0 88 04 03 00 00 CA FE"));
-    }
-
     void skipAddressingReachesTheChain_data()
     {
         QTest::addColumn<QByteArray>("command");
@@ -525,7 +515,7 @@ private Q_SLOTS:
         QCOMPARE(int(line.driver(0)->parameterValue(9)), parameter9);
     }
 
-    void lidWrittenOverRdmAddressesChorus()
+    void writingTheLidMovesTheDriver()
     {
         const quint64 first = 0x485600000001ull;
         SimDmxLine line;
@@ -534,9 +524,12 @@ private Q_SLOTS:
         // What discovery does after muting a UID: SET 0x80D0 00 A1 00 01.
         QCOMPARE(line.handleFrame(rdm(first, SetCommand, 0x80D0, hex("00 A1 00 01"))).data,
                  response(first, 0, SetCommand + 1, 0x80D0));
-        QCOMPARE(line.driverByUid(first)->lid(), quint16(1));
         QCOMPARE(line.driverByUid(first + 1)->lid(), quint16(0));
         QCOMPARE(line.handleFrame(chorus("D0 08 01 00 00 00 00 00")).data, chorus("D0 88 01 00 AA AA 00 01"));
+        // Over Chorus, the driver moves to its new address at once.
+        QCOMPARE(line.handleFrame(chorus("D0 0E 01 00 A1 00 04 03")).data, chorus("D0 8E 01 00 A1 00 04 03"));
+        QCOMPARE(statusOf(line, chorus("D0 08 01 00 00 00 00 00")), NoAnswer);
+        QCOMPARE(line.handleFrame(chorus("D0 08 04 03 00 00 00 00")).data, chorus("D0 88 04 03 AA AA 00 01"));
         // A broadcast SET reaches everybody and is not answered.
         QCOMPARE(statusOf(line, rdm(BroadcastUid, SetCommand, 0x80D0, hex("00 09 00 07"))), NoAnswer);
         for (const SimDriver& driver : line.drivers())
@@ -628,14 +621,6 @@ private Q_SLOTS:
         QCOMPARE(line.lastFrame(), frame);
         QVERIFY(line.lastFrameChorusOutput());
         QCOMPARE(line.lastFrameChorusMode(), quint8(0x35));
-    }
-
-    void firmwareAnswersChorusThroughItsPacket()
-    {
-        SimDongle dongle;
-        dongle.dmxLine().addDriver(SimDriver::halvorn(0x01020304, 0x485600000001ull, 0x0102));
-        const QByteArray reply = dongle.process(hex("02 09") + chorus("D0 08 02 01 00 00 00 00"));
-        QCOMPARE(reply.toHex(' '), (hex("82 00 09") + chorus("D0 88 02 01 01 02 03 04")).toHex(' '));
     }
 
     void installationRoundTrip()
