@@ -8,7 +8,6 @@
 #include "tests/support/testhelpers.h"
 #include "tests/vx/oladiscovery.h"
 #include "vx/chorusframe.h"
-#include "vx/driverparametertable.h"
 #include "vx/rdmdiscoveryresponse.h"
 #include "vx/rdmpacket.h"
 #include "vx/vxnetwork.h"
@@ -79,6 +78,10 @@ QByteArray olaBytes(const ola::rdm::RDMRequest& request)
         return QByteArray();
     return QByteArray(reinterpret_cast<const char*>(packed.data()), qsizetype(packed.size()));
 }
+
+// A request built by our network and OLA's for the same source.
+using Ours = std::function<void(vx::VxNetwork&)>;
+using Theirs = std::function<ola::rdm::RDMRequest*(const ola::rdm::UID& source)>;
 
 struct ChorusCommand
 {
@@ -213,11 +216,8 @@ void TestVxFrames::logMessageKeepsAtMost64Bytes()
 
 void TestVxFrames::rdmRequestsAgreeWithOla_data()
 {
-    using Ours = std::function<void(vx::VxNetwork&)>;
-    using Theirs = std::function<ola::rdm::RDMRequest*(const ola::rdm::UID& source)>;
     QTest::addColumn<Ours>("ours");
     QTest::addColumn<Theirs>("theirs");
-    QTest::addColumn<quint64>("destination");
     static constexpr quint64 uid = 0x123456789ABCull;
     static constexpr quint64 all = 0xFFFFFFFFFFFFull;
     static const uint8_t lid1[] = {0x00, 0xA1, 0x00, 0x01};
@@ -225,48 +225,32 @@ void TestVxFrames::rdmRequestsAgreeWithOla_data()
     // Transaction number 1 (a network's first request), port 0.
     QTest::newRow("unique branch whole range")
         << Ours([](vx::VxNetwork& n) { n.rdmDiscUniqueBranch(0, all); })
-        << Theirs([](auto& src) { return ola::rdm::NewDiscoveryUniqueBranchRequest(src, olaUid(0), olaUid(all), 1, 0); }) << all;
+        << Theirs([](auto& src) { return ola::rdm::NewDiscoveryUniqueBranchRequest(src, olaUid(0), olaUid(all), 1, 0); });
     QTest::newRow("unique branch one uid")
         << Ours([](vx::VxNetwork& n) { n.rdmDiscUniqueBranch(uid, uid); })
-        << Theirs([](auto& src) { return ola::rdm::NewDiscoveryUniqueBranchRequest(src, olaUid(uid), olaUid(uid), 1, 0); }) << all;
+        << Theirs([](auto& src) { return ola::rdm::NewDiscoveryUniqueBranchRequest(src, olaUid(uid), olaUid(uid), 1, 0); });
     QTest::newRow("mute")
         << Ours([](vx::VxNetwork& n) { n.rdmDiscMute(uid); })
-        << Theirs([](auto& src) { return ola::rdm::NewMuteRequest(src, olaUid(uid), 1, 0); }) << uid;
+        << Theirs([](auto& src) { return ola::rdm::NewMuteRequest(src, olaUid(uid), 1, 0); });
     QTest::newRow("un-mute broadcast")
         << Ours([](vx::VxNetwork& n) { n.rdmDiscUnMute(all); })
-        << Theirs([](auto& src) { return ola::rdm::NewUnMuteRequest(src, olaUid(all), 1, 0); }) << all;
+        << Theirs([](auto& src) { return ola::rdm::NewUnMuteRequest(src, olaUid(all), 1, 0); });
     QTest::newRow("set lid 1")
         << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x485600000001ull, 0x30, 0x80D0, hex("00 A1 00 01")); })
-        << Theirs([](auto& src) { return new ola::rdm::RDMSetRequest(src, olaUid(0x485600000001ull), 1, 0, 0, 0x80D0, lid1, 4); })
-        << 0x485600000001ull;
+        << Theirs([](auto& src) { return new ola::rdm::RDMSetRequest(src, olaUid(0x485600000001ull), 1, 0, 0, 0x80D0, lid1, 4); });
     QTest::newRow("get driver parameter")
         << Ours([](vx::VxNetwork& n) { n.rdmRequest(0x7FFF00000000ull, 0x20, 0x80D0, hex("00 09")); })
-        << Theirs([](auto& src) { return new ola::rdm::RDMGetRequest(src, olaUid(0x7FFF00000000ull), 1, 0, 0, 0x80D0, number9, 2); })
-        << 0x7FFF00000000ull;
+        << Theirs([](auto& src) { return new ola::rdm::RDMGetRequest(src, olaUid(0x7FFF00000000ull), 1, 0, 0, 0x80D0, number9, 2); });
 }
 
 void TestVxFrames::rdmRequestsAgreeWithOla()
 {
-    using Ours = std::function<void(vx::VxNetwork&)>;
-    using Theirs = std::function<ola::rdm::RDMRequest*(const ola::rdm::UID& source)>;
     QFETCH(Ours, ours);
     QFETCH(Theirs, theirs);
-    QFETCH(quint64, destination);
     vx::VxNetwork network(nullptr);
     ours(network);
     const std::unique_ptr<ola::rdm::RDMRequest> expected(theirs(olaUid(vx::VxNetwork::SourceUid)));
-    const QByteArray built = network.internalPacket()->bytes();
-    QCOMPARE(built.toHex(' '), olaBytes(*expected).toHex(' '));
-
-    // OLA parses what we built (without the start code) into the same request.
-    const std::unique_ptr<ola::rdm::RDMRequest> parsed(
-        ola::rdm::RDMRequest::InflateFromData(data(built) + 1, unsigned(built.size() - 1)));
-    QVERIFY(parsed);
-    QCOMPARE(OlaDiscovery::toUid(parsed->SourceUID()), vx::VxNetwork::SourceUid);
-    QCOMPARE(OlaDiscovery::toUid(parsed->DestinationUID()), destination);
-    QCOMPARE(int(parsed->TransactionNumber()), 1);
-    QCOMPARE(int(parsed->ParamId()), int(expected->ParamId()));
-    QCOMPARE(int(parsed->CommandClass()), int(expected->CommandClass()));
+    QCOMPARE(network.internalPacket()->bytes().toHex(' '), olaBytes(*expected).toHex(' '));
 }
 
 void TestVxFrames::transactionNumbersCountUpAndWrap()
@@ -401,9 +385,6 @@ void TestVxFrames::parameterFromTypeWord()
     QCOMPARE(param.typeWord(), expected.typeWord);
     if (param.name() == QLatin1String("Unknown parameter"))
         QCOMPARE(param.tooltip(), param.name());
-    // The whole table is there.
-    QCOMPARE(vx::DriverParameterTable::namedRecordCount(), 70);
-    QCOMPARE(vx::DriverParameterTable::describedRecordCount(), 56);
 }
 
 QTEST_GUILESS_MAIN(TestVxFrames)
