@@ -9,13 +9,13 @@
 #include "dmx/ui/mygraphicsview.h"
 #include "general/appsettings.h"
 #include "tests/support/portlinefixture.h"
+#include "tests/support/uihelpers.h"
 #include "usb/usbdongle.h"
 #include "vx/vxnetwork.h"
 
 #include <QComboBox>
 #include <QDataStream>
 #include <QGraphicsScene>
-#include <QMenu>
 #include <QMimeData>
 #include <QSpinBox>
 #include <QTabBar>
@@ -26,6 +26,7 @@
 using namespace halvorn;
 using dmx::DMXDevice;
 using dmx::DMXSetpointView;
+using halvorn::test::menuEntry;
 
 namespace {
 
@@ -55,19 +56,6 @@ QByteArray indexBytes(qint32 index)
     return bytes;
 }
 
-QAction* menuEntry(QMenu* menu, const QString& text)
-{
-    for (QAction* action : menu->actions()) {
-        if (action->menu()) {
-            if (QAction* found = menuEntry(action->menu(), text))
-                return found;
-        } else if (action->text() == text) {
-            return action;
-        }
-    }
-    return nullptr;
-}
-
 } // namespace
 
 class TestDMXSetpointView : public QObject
@@ -85,9 +73,8 @@ private Q_SLOTS:
     void dragSetsTheSelectedCells();
     void dropMovesTheDraggedDeviceOnly_data();
     void dropMovesTheDraggedDeviceOnly();
-    void droppedHeadMovesItsChainAndBoxesFollow();
+    void droppedHeadMovesItsChainAndBoxesFollowTheDevices();
     void deviceMenuShowsAndChangesTheDevice();
-    void removedDeviceTakesItsBoxAlong();
     void deviceStringDialogResults_data();
     void deviceStringDialogResults();
     void dialogPresetFromAManualDeviceKeepsTheMode();
@@ -233,14 +220,14 @@ void TestDMXSetpointView::dropMovesTheDraggedDeviceOnly_data()
     // Device 0 is the broadcast device; the three made here follow it. The
     // network's first children are "Inputs/outputs" and "Parameters", so a
     // row index would point two devices further, past the end for the last.
-    QTest::newRow("first made") << 1 << QByteArray();
-    QTest::newRow("second made") << 2 << QByteArray();
-    QTest::newRow("last made") << 3 << QByteArray();
-    QTest::newRow("no device (-1)") << 0 << indexBytes(-1);
+    QTest::newRow("first made")             << 1 << QByteArray();
+    QTest::newRow("second made")            << 2 << QByteArray();
+    QTest::newRow("last made")              << 3 << QByteArray();
+    QTest::newRow("no device (-1)")         << 0 << indexBytes(-1);
     QTest::newRow("index past the devices") << 0 << indexBytes(4);
-    QTest::newRow("huge index") << 0 << indexBytes(0x7FFFFFFF);
-    QTest::newRow("cut short") << 0 << QByteArray(1, '\x01');
-    QTest::newRow("empty") << 0 << QByteArray();
+    QTest::newRow("huge index")             << 0 << indexBytes(0x7FFFFFFF);
+    QTest::newRow("cut short")              << 0 << QByteArray(1, '\x01');
+    QTest::newRow("empty")                  << 0 << QByteArray();
 }
 
 void TestDMXSetpointView::dropMovesTheDraggedDeviceOnly()
@@ -273,7 +260,7 @@ void TestDMXSetpointView::dropMovesTheDraggedDeviceOnly()
         QCOMPARE(int(other->startAddress()), other == device ? 6 : 1);
 }
 
-void TestDMXSetpointView::droppedHeadMovesItsChainAndBoxesFollow()
+void TestDMXSetpointView::droppedHeadMovesItsChainAndBoxesFollowTheDevices()
 {
     const QList<DMXDevice*> chain = createDevices(3, 1, 3, dmx::DaisyChainAuto);
     QCOMPARE(chain.size(), 3);
@@ -295,6 +282,11 @@ void TestDMXSetpointView::droppedHeadMovesItsChainAndBoxesFollow()
     QTRY_COMPARE_WITH_TIMEOUT(view().deviceView(chain[1])->pos(), view().cellPosition(8), WaitMs);
     QCOMPARE(view().deviceView(chain[1])->geometry().width(), qreal(CellWidth - 4));
     QTRY_VERIFY_WITH_TIMEOUT(!view().deviceView(chain[2])->isVisible(), WaitMs);
+
+    // A removed device takes its box along.
+    QPointer<dmx::DMXSetpointDeviceView> box = view().deviceView(chain[2]);
+    m_network->removeDevice(chain[2]);
+    QTRY_VERIFY_WITH_TIMEOUT(!box, WaitMs);
 }
 
 void TestDMXSetpointView::deviceMenuShowsAndChangesTheDevice()
@@ -324,23 +316,14 @@ void TestDMXSetpointView::deviceMenuShowsAndChangesTheDevice()
     QCOMPARE(checked(), (QStringList{"16 Bits", "Cluster", "Logarithmic"}));
 }
 
-void TestDMXSetpointView::removedDeviceTakesItsBoxAlong()
-{
-    QPointer<DMXDevice> gone = createDevices(2, 1, 1, dmx::DaisyChainCluster).last();
-    QTRY_VERIFY_WITH_TIMEOUT(view().deviceView(gone), WaitMs);
-    QPointer<dmx::DMXSetpointDeviceView> box = view().deviceView(gone);
-    m_network->removeDevice(gone);
-    QTRY_VERIFY_WITH_TIMEOUT(!box, WaitMs);
-}
-
 void TestDMXSetpointView::deviceStringDialogResults_data()
 {
     QTest::addColumn<int>("resolutionIndex");
     QTest::addColumn<int>("modeIndex");
     QTest::addColumn<int>("resolution");
     QTest::addColumn<int>("mode");
-    QTest::newRow("8 Bits, forwarding") << 1 << 1 << int(DMXDevice::Resolution8Bits) << int(dmx::DaisyChainForwarding);
-    QTest::newRow("16 Bits, cluster") << 0 << 2 << int(DMXDevice::Resolution16Bits) << int(dmx::DaisyChainCluster);
+    QTest::newRow("8 Bits, forwarding") << 1 << 1 << int(DMXDevice::Resolution8Bits)  << int(dmx::DaisyChainForwarding);
+    QTest::newRow("16 Bits, cluster")   << 0 << 2 << int(DMXDevice::Resolution16Bits) << int(dmx::DaisyChainCluster);
 }
 
 void TestDMXSetpointView::deviceStringDialogResults()

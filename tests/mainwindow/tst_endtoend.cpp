@@ -27,6 +27,7 @@
 #include "sim/simdongle.h"
 #include "sim/simtag.h"
 #include "sim/virtualportline.h"
+#include "tests/support/uihelpers.h"
 #include "vx/vxnetwork.h"
 
 #include <QApplication>
@@ -108,48 +109,40 @@ QPoint sliderPoint(const general::OutputSlider& slider, float value)
     return best;
 }
 
-int gearLevel(const std::shared_ptr<sim::SimDongle>& dongle, int gear)
+// What `read` makes of the simulated dongle, read under its lock.
+template<typename Read>
+auto locked(const std::shared_ptr<sim::SimDongle>& dongle, Read read)
 {
     auto guard = dongle->lock();
-    sim::SimDaliBus& bus = dongle->daliBus();
-    return bus.gear(gear).actualLevel(bus.nowUs());
+    return read(*dongle);
 }
 
 int addressedGear(const std::shared_ptr<sim::SimDongle>& dongle)
 {
-    auto guard = dongle->lock();
-    int count = 0;
-    for (int i = 0; i < dongle->daliBus().gearCount(); ++i)
-        count += dongle->daliBus().gear(i).hasShortAddress() ? 1 : 0;
-    return count;
-}
-
-int busFrames(const std::shared_ptr<sim::SimDongle>& dongle)
-{
-    auto guard = dongle->lock();
-    return int(dongle->daliBus().forwardFrames().size());
+    return locked(dongle, [](sim::SimDongle& d) {
+        int count = 0;
+        for (int i = 0; i < d.daliBus().gearCount(); ++i)
+            count += d.daliBus().gear(i).hasShortAddress() ? 1 : 0;
+        return count;
+    });
 }
 
 std::array<int, 4> tagCurrents(const std::shared_ptr<sim::SimDongle>& dongle)
 {
-    auto guard = dongle->lock();
-    std::array<int, 4> currents{};
-    for (int k = 0; k < 4; ++k)
-        currents[size_t(k)] = dongle->keymarkPort().tag().current(k);
-    return currents;
+    return locked(dongle, [](sim::SimDongle& d) {
+        const sim::SimTag& tag = d.keymarkPort().tag();
+        return std::array<int, 4>{tag.current(0), tag.current(1), tag.current(2), tag.current(3)};
+    });
 }
 
 // Mailbox requests "write maker parameter" (0xC1 to tag location 0x74):
 // how a current reaches the driver behind the tag.
 int currentWrites(const std::shared_ptr<sim::SimDongle>& dongle)
 {
-    auto guard = dongle->lock();
     int count = 0;
-    for (const QByteArray& frame : dongle->keymarkPort().frames()) {
-        if (frame.size() >= 9 && quint8(frame[1]) == 0x0E && quint8(frame[4]) == 0x74 && quint8(frame[5]) == 0x0A
-            && quint8(frame[6]) == 0xC1)
-            ++count;
-    }
+    for (const QByteArray& f : locked(dongle, [](sim::SimDongle& d) { return d.keymarkPort().frames(); }))
+        count += f.size() >= 9 && quint8(f[1]) == 0x0E && quint8(f[4]) == 0x74 && quint8(f[5]) == 0x0A
+                 && quint8(f[6]) == 0xC1;
     return count;
 }
 
@@ -209,7 +202,7 @@ bool chooseFromMenu(DeviceTreeDock& dock, const QString& row, const QString& ent
     QContextMenuEvent event(QContextMenuEvent::Mouse, position, view->viewport()->mapToGlobal(position));
     QApplication::sendEvent(view->viewport(), &event);
     auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
-    QAction* action = WindowRig::entry(menu, entry);
+    QAction* action = test::menuEntry(menu, entry);
     if (action)
         action->trigger();
     if (menu)
@@ -281,7 +274,10 @@ void TestEndToEnd::broadcastSliderAtHalfTravelSetsEveryGear()
     QTest::mouseClick(slider, Qt::LeftButton, {}, half);
     QCOMPARE(slider->value(), 0.5f);
     for (int gear = 0; gear < 3; ++gear)
-        QTRY_COMPARE_WITH_TIMEOUT(gearLevel(rig.simDongle(), gear), 127, WaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(locked(rig.simDongle(), [gear](sim::SimDongle& d) {
+                                      return d.daliBus().gear(gear).actualLevel(d.daliBus().nowUs());
+                                  }),
+                                  127, WaitMs);
 }
 
 void TestEndToEnd::refreshParametersFillsTheGroups()
@@ -325,17 +321,17 @@ void TestEndToEnd::keymarkWriteReachesTheTagAndReadShowsIt()
     QCOMPARE(tagCurrents(page.simDongle()), wanted);
 
     // A tag with other currents is put in; Read shows them and writes nothing.
-    {
-        auto guard = page.simDongle()->lock();
+    locked(page.simDongle(), [](sim::SimDongle& d) {
         sim::SimTagConfig config;
         config.currents = {410, 420, 430, 440};
-        page.simDongle()->keymarkPort().insertTag(config);
-    }
+        d.keymarkPort().insertTag(config);
+        return 0;
+    });
     const int writesBefore = currentWrites(page.simDongle());
     QVERIFY(page.clickRead());
     for (int k = 0; k < 4; ++k)
         QCOMPARE(page.current(k)->value(), 410 + 10 * k);
-    QVERIFY(WindowRig::waitForIdleTasks());
+    QVERIFY(test::waitForIdleTasks());
     QCOMPARE(currentWrites(page.simDongle()), writesBefore);
     QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{410, 420, 430, 440}));
 }
@@ -354,7 +350,7 @@ void TestEndToEnd::readingABlankTagNeverWrites()
     // Write leaves the unknown currents alone …
     QTest::mouseClick(page.write, Qt::LeftButton);
     QTRY_VERIFY_WITH_TIMEOUT(page.write->isEnabled() && !page.form->isBusy(), WaitMs);
-    QVERIFY(WindowRig::waitForIdleTasks());
+    QVERIFY(test::waitForIdleTasks());
     QCOMPARE(currentWrites(page.simDongle()), 0);
     QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}));
     // … until the user sets one.
@@ -411,7 +407,10 @@ void TestEndToEnd::cancelStopsARunningSearch()
     QVERIFY(chooseFromMenu(dock, QStringLiteral("DALI Network"), QStringLiteral("Search short addresses")));
     QTRY_COMPARE_WITH_TIMEOUT(status->queueLabel()->text(), QStringLiteral("1 more queued"), WaitMs);
     // Well under way: the search has put its first frames on the bus.
-    QTRY_VERIFY_WITH_TIMEOUT(busFrames(rig.simDongle()) >= 20, WaitMs);
+    const auto frames = [&rig] {
+        return locked(rig.simDongle(), [](sim::SimDongle& d) { return d.daliBus().forwardFrames().size(); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(frames() >= 20, WaitMs);
 
     // Cancel stops the running search only; the waiting one starts.
     QTest::mouseClick(status->cancelButton(), Qt::LeftButton);

@@ -60,6 +60,7 @@ private:
     bool startForm(const QJsonObject& setup);
     QSpinBox* currentBox(int source) const;
     QPushButton* button(const char* readOrWrite) const;
+    int tagCurrent(int source) const;
 
     std::unique_ptr<PortlineFixture> m_portline;
     std::unique_ptr<KeymarkConfigWidget> m_form;
@@ -102,6 +103,12 @@ QPushButton* TestKeymarkConfigWidget::button(const char* readOrWrite) const
     return m_form->findChild<QPushButton*>(QLatin1String(readOrWrite) + QLatin1String("ConfigPushButton"));
 }
 
+int TestKeymarkConfigWidget::tagCurrent(int source) const
+{
+    auto guard = m_portline->simDongle()->lock();
+    return m_portline->simDongle()->keymarkPort().tag().current(source);
+}
+
 void TestKeymarkConfigWidget::sourcesFollowTheAmpwiseChips_data()
 {
     QTest::addColumn<QJsonArray>("ampwise");
@@ -134,21 +141,14 @@ void TestKeymarkConfigWidget::writeOnlyDongleOffersEverySourceAndNoRead()
 {
     // Keymark supported (bit 5), reading not (bit 6): the chips cannot be asked.
     QVERIFY(startForm(installation(0x003F, QJsonArray{"0x0040"})));
-    for (int k = 0; k < 4; ++k) {
-        QVERIFY(m_form->isSourceAvailable(k));
-        QVERIFY(currentBox(k)->isEnabled());
-    }
+    for (int k = 0; k < 4; ++k)
+        QVERIFY(m_form->isSourceAvailable(k) && currentBox(k)->isEnabled());
     QVERIFY(!button("read")->isEnabled());
     QVERIFY(button("write")->isEnabled());
 
     // A current still reaches the tag; each group of accesses is opened first.
     currentBox(2)->setValue(777);
-    QTRY_COMPARE_WITH_TIMEOUT(
-        [this] {
-            auto guard = m_portline->simDongle()->lock();
-            return int(m_portline->simDongle()->keymarkPort().tag().current(2));
-        }(),
-        777, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(tagCurrent(2), 777, WaitMs);
     auto guard = m_portline->simDongle()->lock();
     QVERIFY(m_portline->simDongle()->keymarkPort().tag().controlWriteCount(28) >= 1);
 }
@@ -162,12 +162,12 @@ void TestKeymarkConfigWidget::minimumLevelSnapsToADaliLevel_data()
     const auto snapped = [](double percent, int curve) {
         return std::round(km::DALIToPerc(km::PercToDALI(percent, curve), curve) * 10.0) / 10.0;
     };
-    QTest::newRow("5 % logarithmic") << 1 << "5" << snapped(5.0, 1);
-    QTest::newRow("5 % linear") << 0 << "5" << snapped(5.0, 0);
-    QTest::newRow("1 % logarithmic is level 85") << 1 << "1" << 1.0;
-    QTest::newRow("0.1 % linear is level 1") << 0 << "0.1" << 0.1;
-    QTest::newRow("100 % logarithmic") << 1 << "100" << 100.0;
-    QTest::newRow("33.3 % linear") << 0 << "33.3" << snapped(33.3, 0);
+    QTest::newRow("5 % logarithmic")             << 1 << "5"    << snapped(5.0, 1);
+    QTest::newRow("5 % linear")                  << 0 << "5"    << snapped(5.0, 0);
+    QTest::newRow("1 % logarithmic is level 85") << 1 << "1"    << 1.0;
+    QTest::newRow("0.1 % linear is level 1")     << 0 << "0.1"  << 0.1;
+    QTest::newRow("100 % logarithmic")           << 1 << "100"  << 100.0;
+    QTest::newRow("33.3 % linear")               << 0 << "33.3" << snapped(33.3, 0);
 }
 
 void TestKeymarkConfigWidget::minimumLevelSnapsToADaliLevel()
@@ -197,23 +197,19 @@ void TestKeymarkConfigWidget::minimumLevelSnapsToADaliLevel()
 void TestKeymarkConfigWidget::currentsOutsideTheRangeAreNeverWritten()
 {
     QVERIFY(startForm(installation(0x007F, QJsonArray{"0x0000", "0x0000"})));
-    const auto tagCurrent = [this] {
-        auto guard = m_portline->simDongle()->lock();
-        return int(m_portline->simDongle()->keymarkPort().tag().current(0));
-    };
-    QCOMPARE(tagCurrent(), 350);
+    QCOMPARE(tagCurrent(0), 350);
     for (int value : {150, 199, 1051, 0xFFFF, -1})
         m_form->setCurrent(0, value);
     m_form->setCurrent(7, 500); // no such source
     m_form->setCurrent(0, 1050);
     // Jobs run in order: once the last is done, the earlier ones are too.
     QTRY_VERIFY_WITH_TIMEOUT(!m_form->isBusy(), WaitMs);
-    QCOMPARE(tagCurrent(), 1050);
+    QCOMPARE(tagCurrent(0), 1050);
     m_form->setCurrent(0, 200);
-    QTRY_COMPARE_WITH_TIMEOUT(tagCurrent(), 200, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(tagCurrent(0), 200, WaitMs);
     // The up and down buttons step the spin box, which writes.
     QTest::mouseClick(m_form->findChild<QToolButton*>(QStringLiteral("currentSource1UpToolButton")), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(tagCurrent(), 351, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(tagCurrent(0), 351, WaitMs);
 }
 
 void TestKeymarkConfigWidget::pollsOnlyWhileVisibleAndFollowsTheTag()

@@ -23,10 +23,10 @@
 #include "sim/virtualportline.h"
 #include "usb/usbdongle.h"
 #include "usb/usbdonglemanager.h"
+#include "tests/support/uihelpers.h"
 #include "vx/vxnetwork.h"
 
 #include <QAction>
-#include <QApplication>
 #include <QDialog>
 #include <QElapsedTimer>
 #include <QLabel>
@@ -37,7 +37,6 @@
 #include <QSettings>
 #include <QTabWidget>
 #include <QTest>
-#include <QTimer>
 
 using namespace halvorn;
 
@@ -48,7 +47,7 @@ constexpr int WaitMs = WindowRig::WaitMs;
 
 QAction* simulatorEntry(const TivaroMainWindow& window, const QString& text)
 {
-    return WindowRig::entry(window.findChild<QMenu*>(QStringLiteral("simulatorMenu")), text);
+    return test::menuEntry(window.findChild<QMenu*>(QStringLiteral("simulatorMenu")), text);
 }
 
 int createdLines()
@@ -62,20 +61,6 @@ int createdLines()
 int busPowerFlag(const std::shared_ptr<sim::SimDongle>& dongle)
 {
     return dongle->parameter(sim::SimDongle::ConfigurationFlagsAddress) & 1;
-}
-
-// The title and text of the modal message box `open` shows, which is then closed.
-QString takeMessageBoxText(const std::function<void()>& open)
-{
-    QString text;
-    QTimer::singleShot(0, [&text] {
-        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-            text = box->windowTitle() + QLatin1Char('|') + box->text();
-            box->accept();
-        }
-    });
-    open();
-    return text;
 }
 
 } // namespace
@@ -105,13 +90,17 @@ void TestMainWindow::titleAboutInstallationAndLogsShowTheSetup()
     TivaroMainWindow& window = rig.window();
     // The test's settings folder names the window "Acme Bench".
     QCOMPARE(window.windowTitle(), QStringLiteral("Acme Bench"));
-    QMenu* help = nullptr;
+    QAction* about = nullptr;
     for (QAction* menu : window.menuBar()->actions())
-        help = menu->text() == QStringLiteral("&Help") && menu->menu() ? menu->menu() : help;
-    QAction* about = WindowRig::entry(help, QStringLiteral("&About"));
+        about = about ? about : test::menuEntry(menu->menu(), QStringLiteral("&About"));
     QVERIFY(about);
-    QCOMPARE(takeMessageBoxText([about] { about->trigger(); }),
-             QStringLiteral("About Tivaro|<b>Acme Bench</b><br><br> <i>Version: 1.04</i><br>"));
+    QString aboutText;
+    test::answerDialog<QMessageBox>([&aboutText](QMessageBox* box) {
+        aboutText = box->windowTitle() + QLatin1Char('|') + box->text();
+        box->accept();
+    });
+    about->trigger();
+    QCOMPARE(aboutText, QStringLiteral("About Tivaro|<b>Acme Bench</b><br><br> <i>Version: 1.04</i><br>"));
 
     std::unique_ptr<QDialog> dialog(window.createInstallationDialog());
     const QString where = dialog->findChild<QLabel*>(QStringLiteral("installationPath"))->text();
@@ -202,7 +191,7 @@ void TestMainWindow::reconnectedDongleIsWiredOnce()
         QTRY_COMPARE_WITH_TIMEOUT(window.usbStatus()->text(), QStringLiteral("Disconnected"), WaitMs);
         plugged->setChecked(true);
         QTRY_COMPARE_WITH_TIMEOUT(window.usbStatus()->text(), QStringLiteral("Connected"), WaitMs);
-        QVERIFY(WindowRig::waitForIdleTasks());
+        QVERIFY(test::waitForIdleTasks());
     }
     QCOMPARE(rig.dongle(), dongle);
 
@@ -324,22 +313,20 @@ void TestMainWindow::closingStopsARunningSearchFirst()
 void TestMainWindow::screenshotOption_data()
 {
     QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<bool>("runs");
-    QTest::addColumn<QString>("folder");
-    QTest::newRow("with --simulate") << QStringList{"--simulate", "--screenshot", "shots"} << true << "shots";
-    QTest::newRow("with an installation") << QStringList{"--simulate=bench.json", "--screenshot=out"} << true << "out";
-    QTest::newRow("without --simulate") << QStringList{"--screenshot", "shots"} << false << "";
-    QTest::newRow("without a folder") << QStringList{"--simulate", "--screenshot"} << false << "";
+    QTest::addColumn<QString>("folder"); // empty: the program does not run
+    QTest::newRow("with --simulate")      << QStringList{"--simulate", "--screenshot", "shots"}    << "shots";
+    QTest::newRow("with an installation") << QStringList{"--simulate=bench.json", "--screenshot=out"} << "out";
+    QTest::newRow("without --simulate")   << QStringList{"--screenshot", "shots"}                  << "";
+    QTest::newRow("without a folder")     << QStringList{"--simulate", "--screenshot"}             << "";
 }
 
 void TestMainWindow::screenshotOption()
 {
     QFETCH(QStringList, arguments);
-    QFETCH(bool, runs);
     QFETCH(QString, folder);
     const StartupOptions options = StartupOptions::parse(QStringList{QStringLiteral("tivaro")} + arguments);
-    QCOMPARE(options.action == StartupOptions::Action::Run, runs);
-    if (runs)
+    QCOMPARE(options.action == StartupOptions::Action::Run, !folder.isEmpty());
+    if (!folder.isEmpty())
         QCOMPARE(options.screenshotDir, folder);
     // A tool for the picture script, not for users: the help leaves it out.
     const StartupOptions help = StartupOptions::parse({QStringLiteral("tivaro"), QStringLiteral("--help")});

@@ -9,6 +9,7 @@
 #include "general/taskscheduler.h"
 #include "sim/simdongle.h"
 #include "sim/virtualportline.h"
+#include "tests/support/uihelpers.h"
 #include "usb/usbdongle.h"
 #include "usb/usbdonglemanager.h"
 
@@ -16,18 +17,11 @@
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QMenu>
 #include <QSettings>
 #include <QTest>
 #include <QtDebug>
 
 using namespace halvorn;
-
-namespace {
-
-constexpr int SilentTransferWaitMs = 20;
-
-} // namespace
 
 WindowRig::WindowRig(const QJsonObject& installation)
 {
@@ -44,7 +38,7 @@ WindowRig::WindowRig(const QJsonObject& installation)
 WindowRig::~WindowRig()
 {
     if (m_window)
-        waitForIdleTasks();
+        halvorn::test::waitForIdleTasks();
     m_window.reset();
     MyApplication::instance()->setSimulation(false, QString());
 }
@@ -72,7 +66,7 @@ bool WindowRig::start(int timeoutMs)
         qWarning("WindowRig: the window did not start the simulation");
         return false;
     }
-    m_window->portline()->setTimeoutWaitMs(SilentTransferWaitMs);
+    m_window->portline()->setTimeoutWaitMs(20); // silent transfers
     m_window->show();
 
     const auto ready = [this] {
@@ -100,15 +94,6 @@ QAction* WindowRig::action(const QString& objectName) const
     return m_window->findChild<QAction*>(objectName);
 }
 
-QAction* WindowRig::entry(const QMenu* menu, const QString& text)
-{
-    for (QAction* action : menu ? menu->actions() : QList<QAction*>()) {
-        if (action->text() == text)
-            return action;
-    }
-    return nullptr;
-}
-
 void WindowRig::closeWindow()
 {
     m_window.reset();
@@ -122,21 +107,10 @@ std::shared_ptr<sim::VirtualPortline> WindowRig::portline() const
 std::shared_ptr<sim::SimDongle> WindowRig::simDongle(int index) const
 {
     const auto line = portline();
-    if (!line)
-        return nullptr;
-    const auto dongles = line->pluggedDongles();
-    return dongles.value(index);
+    return line ? line->pluggedDongles().value(index) : nullptr;
 }
 
 usb::USBDongle* WindowRig::dongle() const
 {
-    const QList<usb::USBDongle*> dongles = usb::USBDongleManager::instance()->dongles();
-    return dongles.value(0);
-}
-
-bool WindowRig::waitForIdleTasks(int timeoutMs)
-{
-    general::TaskScheduler* scheduler = general::TaskScheduler::instance();
-    return QTest::qWaitFor([scheduler] { return !scheduler->currentTask() && scheduler->queuedCount() == 0; },
-                           timeoutMs);
+    return usb::USBDongleManager::instance()->dongles().value(0);
 }

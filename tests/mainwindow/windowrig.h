@@ -7,7 +7,6 @@
 #include <memory>
 
 class QAction;
-class QMenu;
 class TivaroMainWindow;
 
 namespace halvorn::sim {
@@ -62,11 +61,6 @@ public:
 
     // Destroys the window now, whatever runs in the background.
     void closeWindow();
-
-    // True once no background task runs or waits (bounded by timeoutMs).
-    static bool waitForIdleTasks(int timeoutMs = 15000);
-    // The entry of `menu` with that text (null if none).
-    static QAction* entry(const QMenu* menu, const QString& text);
 
 private:
     QTemporaryDir m_dir;
