@@ -2,13 +2,10 @@
 // repeats, inputs, and every way the dongle can fail to deliver an answer.
 
 #include "dali/dalinetwork.h"
-#include "general/device.h"
 #include "general/input.h"
 #include "general/iomanager.h"
 #include "general/networklog.h"
 #include "general/parameter.h"
-#include "general/task.h"
-#include "general/threadnames.h"
 #include "sim/simdongle.h"
 #include "sim/simfault.h"
 #include "sim/virtualportline.h"
@@ -61,19 +58,6 @@ class TestDaliNetwork : public QObject
     Q_OBJECT
 
 private Q_SLOTS:
-    void namesItsLogsAndThread()
-    {
-        DaliTestBus bus;
-        DaliNetwork* network = bus.network();
-        QCOMPARE((QStringList{network->name(), network->log()->name(), network->simpleLog()->name(),
-                              general::threadName(network->networkThread()), network->findDevice(254)->name()}),
-                 (QStringList{"DALI Network", "DALI Network log", "Simple DALI Network log", "DaliNetwork",
-                              "Broadcast Device"}));
-        QCOMPARE((QStringList{network->searchTask(0)->name(), network->searchTask(1)->name(), network->searchTask(2)->name()}),
-                 (QStringList{"Search all devices", "Search new devices", "Search short addresses"}));
-        QCOMPARE(network->searchTask(3), nullptr);
-    }
-
     void exchangesAreLogged_data()
     {
         QTest::addColumn<QList<int>>("gear"); // short addresses on the bus

@@ -1,6 +1,6 @@
 // The simulated DALI gear and bus, driven frame by frame (no tool classes):
 // configuration commands sent twice, the addressing state machine, memory
-// banks and the mailbox, and what the receiver shows the tool.
+// banks, and what the receiver shows the tool.
 
 #include "sim/simdalibus.h"
 #include "sim/simdaligear.h"
@@ -183,39 +183,6 @@ private Q_SLOTS:
         QCOMPARE(bus.send(0xC7, 0x56), std::nullopt);
         bus.select(2, 0x00); // no bank 2
         QCOMPARE(bus.send(0xFF, 0xC5), std::nullopt);
-    }
-
-    void mailboxMakerParameterAndBridge()
-    {
-        SimDaliGearConfig config;
-        config.makerParameters = {{0x0005, 0x1234}, {0x0102, 0x0001}};
-        config.bridgeRegisters = {{1, 42}};
-        Clocked bus{SimDaliGear(config)};
-        // Key or parameter to 0x70, data to 0x72, the request to 0x74; the
-        // status comes back in 0x74 (0: done, 4: refused), the answer in 0x72.
-        auto request = [&](int high, int low, int first, int second, int command) {
-            bool accepted = true;
-            for (const auto& [location, bytes] : {std::pair{0x70, std::vector<int>{high, low}}, {0x72, {first, second}},
-                                                  {0x74, {command}}}) {
-                bus.select(1, location, true);
-                for (int b : bytes)
-                    accepted = bus.send(0xC7, b).has_value() && accepted;
-            }
-            if (!accepted)
-                return QStringLiteral("a byte was refused");
-            return QStringLiteral("%1 %2 %3").arg(bus.gear.memory(1, 0x74))
-                .arg(bus.gear.memory(1, 0x72), 2, 16, QLatin1Char('0'))
-                .arg(bus.gear.memory(1, 0x73), 2, 16, QLatin1Char('0'));
-        };
-        QCOMPARE(request(0x00, 0x05, 0, 0, 0x41), QStringLiteral("0 34 12")); // stored low byte first
-        QCOMPARE(request(0x00, 0x06, 0, 0, 0x41).left(1), QStringLiteral("4")); // unknown parameter
-        QCOMPARE(request(0x01, 0x02, 0xCD, 0xAB, 0xC1).left(1), QStringLiteral("0")); // low byte first for 0x..02
-        QCOMPARE(bus.gear.makerParameter(0x0102), 0xABCD);
-        QCOMPARE(request(0x2E, 0x6A, 0x01, 0x00, 0x21).left(4), QStringLiteral("0 2a")); // bridge register 1
-        QCOMPARE(request(0x5D, 0x19, 0x02, 0x77, 0x21).left(1), QStringLiteral("0"));
-        QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
-        QCOMPARE(request(0x12, 0x34, 0x02, 0x00, 0x21).left(1), QStringLiteral("4")); // wrong key
-        QCOMPARE(bus.gear.bridgeRegister(2), 0x77);
     }
 
     void ledQueriesNeedEnableDeviceType()

@@ -164,8 +164,6 @@ private Q_SLOTS:
         QTest::addColumn<QByteArray>("reply");
         //                                     request                        reply
         QTest::newRow("read version")      << VersionRead                  << VersionReply;
-        QTest::newRow("read capabilities") << packet({0x0D, 0, 2})         << bytes({0x8D, 0, 2, 0, 0x7F});
-        QTest::newRow("read channels")     << packet({0x0D, 0, 37})        << bytes({0x8D, 0, 37, 2, 0});
         QTest::newRow("read unknown")      << packet({0x0D, 0x12, 0x34})   << bytes({0x8D, 0x12, 0x34, 0, 0});
         QTest::newRow("write mode")        << packet({0x0E, 0, 12, 1, 2})  << bytes({0x8E, 0, 12, 1, 2});
         QTest::newRow("short read")        << bytes({0x0D, 0})             << QByteArray();
