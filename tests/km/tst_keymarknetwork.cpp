@@ -97,7 +97,6 @@ private Q_SLOTS:
     void presenceFollowsTheTag_data();
     void presenceFollowsTheTag();
     void pollingRunsOnItsTimerStartedFromAnyThread();
-    void pollTimerGoesWithTheNetwork();
     void pollsNeverSplitAParameterAccess();
     void detachedNetworkLosesTheTag();
 
@@ -322,44 +321,38 @@ void TestKeymarkNetwork::presenceFollowsTheTag()
 
 void TestKeymarkNetwork::pollingRunsOnItsTimerStartedFromAnyThread()
 {
-    KeymarkRig rig;
-    QVERIFY(rig.start());
     // The timer is only ever touched in its own thread.
     QTest::failOnWarning(QRegularExpression(QStringLiteral("[Tt]imer")));
-    KeymarkNetwork* network = rig.network();
-    QSignalSpy connected(network, &KeymarkNetwork::OnKeymarkConnect);
-    // A long interval: the first poll runs at once, not after it.
-    network->startPolling(60000);
-    QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, WaitMs);
-    network->startPolling(5);
-    const int before = rig.requests(0x0D);
-    QTRY_VERIFY_WITH_TIMEOUT(rig.requests(0x0D) >= before + 5, WaitMs);
-
-    QVERIFY(test::runInThreads(4, [network](int) {
-        for (int i = 0; i < 100; ++i) {
-            network->startPolling(1 + i % 3);
-            network->stopPolling();
-        }
-    }, 20000));
-    network->stopPolling();
-    QVERIFY(rig.settle(10000));
-    const int stopped = rig.requests(0x0D);
-    QTest::qWait(60);
-    QCOMPARE(rig.requests(0x0D), stopped);
-    QVERIFY(network->isTagConnected());
-}
-
-void TestKeymarkNetwork::pollTimerGoesWithTheNetwork()
-{
     std::shared_ptr<sim::SimDongle> dongle;
     {
         KeymarkRig rig;
         QVERIFY(rig.start());
         dongle = rig.fixture().simDongle();
-        rig.network()->startPolling(1);
-        const int before = dongle->requestCount(0x0D);
-        QTRY_VERIFY_WITH_TIMEOUT(dongle->requestCount(0x0D) > before + 3, WaitMs);
-        // Destroyed while polling every millisecond.
+        KeymarkNetwork* network = rig.network();
+        QSignalSpy connected(network, &KeymarkNetwork::OnKeymarkConnect);
+        // A long interval: the first poll runs at once, not after it.
+        network->startPolling(60000);
+        QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, WaitMs);
+        network->startPolling(5);
+        const int before = rig.requests(0x0D);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.requests(0x0D) >= before + 5, WaitMs);
+
+        QVERIFY(test::runInThreads(4, [network](int) {
+            for (int i = 0; i < 100; ++i) {
+                network->startPolling(1 + i % 3);
+                network->stopPolling();
+            }
+        }, 20000));
+        network->stopPolling();
+        QVERIFY(rig.settle(10000));
+        const int stopped = rig.requests(0x0D);
+        QTest::qWait(60);
+        QCOMPARE(rig.requests(0x0D), stopped);
+        QVERIFY(network->isTagConnected());
+
+        // Destroyed while polling every millisecond: the timer goes with the network.
+        network->startPolling(1);
+        QTRY_VERIFY_WITH_TIMEOUT(rig.requests(0x0D) > stopped + 3, WaitMs);
     }
     const int after = dongle->requestCount(0x0D);
     QTest::qWait(30);
