@@ -14,19 +14,6 @@ namespace {
 
 enum Kind { Forward, Answer, NoAnswer, Failure };
 
-// The first index of `table` whose answerExpected differs from the ranges, or -1.
-int answerMismatch(const DaliCommandTable& table, std::initializer_list<std::pair<int, int>> ranges)
-{
-    for (int i = 0; i < 256; ++i) {
-        bool inside = false;
-        for (const auto& [first, last] : ranges)
-            inside = inside || (i >= first && i <= last);
-        if (table[size_t(i)].answerExpected != inside)
-            return i;
-    }
-    return -1;
-}
-
 } // namespace
 
 class TestDaliCommands : public QObject
@@ -66,14 +53,6 @@ private Q_SLOTS:
         QFETCH(bool, answer);
         QCOMPARE(DaliCommands::commandName(uint8_t(address), uint8_t(data), deviceType), name);
         QCOMPARE(DaliCommands::answerExpected(uint8_t(address), uint8_t(data), deviceType), answer);
-    }
-
-    void answerExpectedExactlyWhereListed()
-    {
-        QCOMPARE(answerMismatch(DaliCommands::standardTable(), {{0x90, 0x9D}, {0xA0, 0xA5}, {0xB0, 0xC5}, {0xFF, 0xFF}}), -1);
-        QCOMPARE(answerMismatch(DaliCommands::deviceType6Table(), {{0xED, 0xFE}}), -1);
-        QCOMPARE(answerMismatch(DaliCommands::deviceType8Table(), {{0xF7, 0xFC}}), -1);
-        QCOMPARE(answerMismatch(DaliCommands::specialTable(), {{0xA9, 0xA9}, {0xB9, 0xB9}, {0xBB, 0xBB}, {0xC7, 0xC7}}), -1);
     }
 
     void logLine_data()

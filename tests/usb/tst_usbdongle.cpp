@@ -74,12 +74,20 @@ QList<general::Network*> networks(USBDongle* dongle)
     return {dongle->vxNetwork(), dongle->daliNetwork(), dongle->keymarkNetwork()};
 }
 
+// What a dongle reports it can do.
+struct Supported {
+    bool dmx, dali, keymarkWrite, keymarkRead;
+    bool operator==(const Supported&) const = default;
+};
+
 std::shared_ptr<SimDongle> dongleWith(int version, quint16 capabilities)
 {
     return std::make_shared<SimDongle>(version, capabilities);
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Supported)
 
 class TestUsbDongle : public QObject
 {
@@ -115,38 +123,30 @@ private Q_SLOTS:
     void capabilitiesAndInformationText_data()
     {
         QTest::addColumn<quint16>("capabilities");
-        QTest::addColumn<bool>("dmx");
-        QTest::addColumn<bool>("dali");
-        QTest::addColumn<bool>("keymarkWrite");
-        QTest::addColumn<bool>("keymarkRead");
+        QTest::addColumn<Supported>("supported");
         QTest::addColumn<QString>("keymarkText");
-        //                                      flags               DMX     DALI    KM write KM read  shown
-        QTest::newRow("0x0005 DMX and DALI")  << quint16(0x0005) << true  << true  << false << false << "NO";
-        QTest::newRow("0x0020 write only")    << quint16(0x0020) << false << false << true  << false << "YES (Write only)";
-        QTest::newRow("0x0060 Keymark")       << quint16(0x0060) << false << false << true  << true  << "YES";
-        QTest::newRow("0x0040 read bit only") << quint16(0x0040) << false << false << false << true  << "NO";
-        QTest::newRow("0x007F everything")    << quint16(0x007F) << true  << true  << true  << true  << "YES";
+        //                                      flags                DMX    DALI   KM write KM read  shown
+        QTest::newRow("0x0005 DMX and DALI")  << quint16(0x0005) << Supported{true,  true,  false, false} << "NO";
+        QTest::newRow("0x0020 write only")    << quint16(0x0020) << Supported{false, false, true,  false} << "YES (Write only)";
+        QTest::newRow("0x0060 Keymark")       << quint16(0x0060) << Supported{false, false, true,  true}  << "YES";
+        QTest::newRow("0x0040 read bit only") << quint16(0x0040) << Supported{false, false, false, true}  << "NO";
     }
 
     void capabilitiesAndInformationText()
     {
         QFETCH(quint16, capabilities);
-        QFETCH(bool, dmx);
-        QFETCH(bool, dali);
-        QFETCH(bool, keymarkWrite);
-        QFETCH(bool, keymarkRead);
+        QFETCH(Supported, supported);
         QFETCH(QString, keymarkText);
         PortlineFixture portline(dongleWith(5, capabilities));
         QVERIFY(portline.start());
         USBDongle* dongle = portline.dongle();
 
         QVERIFY(dongle->isVersionKnown());
-        QCOMPARE(dongle->isDMXSupported(), dmx);
-        QCOMPARE(dongle->isDALISupported(), dali);
-        QCOMPARE(dongle->isKeymarkWriteSupported(), keymarkWrite);
-        QCOMPARE(dongle->isKeymarkReadSupported(), keymarkRead);
+        const Supported seen{dongle->isDMXSupported(), dongle->isDALISupported(), dongle->isKeymarkWriteSupported(),
+                             dongle->isKeymarkReadSupported()};
+        QCOMPARE(seen, supported);
         const auto yesNo = [](bool yes) { return yes ? QStringLiteral("YES") : QStringLiteral("NO"); };
-        QCOMPARE(dongle->infoText(), infoText("5.0", yesNo(dmx), yesNo(dali), keymarkText));
+        QCOMPARE(dongle->infoText(), infoText("5.0", yesNo(supported.dmx), yesNo(supported.dali), keymarkText));
         // The bit views show the same bits, in order.
         const QList<general::TreeNode*> bits = dongle->findParameter(2)->childNodes();
         QCOMPARE(bits.size(), 7);

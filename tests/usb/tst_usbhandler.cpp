@@ -58,6 +58,14 @@ struct Exchange {
     }
 };
 
+// Lengths given to a transfer, what the device sends (-1: its normal reply),
+// and what must come of it.
+struct Lengths {
+    int request, capacity, deviceSends;
+    int sent, received;
+    bool overflow;
+};
+
 QList<int> intArguments(const QSignalSpy& spy)
 {
     QList<int> values;
@@ -67,6 +75,8 @@ QList<int> intArguments(const QSignalSpy& spy)
 }
 
 } // namespace
+
+Q_DECLARE_METATYPE(Lengths)
 
 class TestUsbHandler : public QObject
 {
@@ -310,40 +320,30 @@ private Q_SLOTS:
 
     void lengthsStayInsideThePacket_data()
     {
-        QTest::addColumn<int>("requestLength");
-        QTest::addColumn<int>("capacity");
-        QTest::addColumn<int>("deviceSends"); // -1: the normal reply
-        QTest::addColumn<int>("sent");
-        QTest::addColumn<int>("received");
-        QTest::addColumn<bool>("overflow");
-        //                                  request capacity device   sent received overflow
-        QTest::newRow("request 1000")       << 1000 << 64   << -1  << 64 << 5  << false;
-        QTest::newRow("request -5")         << -5   << 64   << -1  << 0  << 0  << false;
-        QTest::newRow("capacity 1000")      << 64   << 1000 << -1  << 64 << 5  << false;
-        QTest::newRow("capacity -3")        << 64   << -3   << -1  << 64 << 0  << true;
-        QTest::newRow("capacity 3")         << 64   << 3    << -1  << 64 << 3  << true;
-        QTest::newRow("device sends 200")   << 64   << 1000 << 200 << 64 << 64 << true;
+        QTest::addColumn<Lengths>("lengths");
+        //                                     request capacity device sent received overflow
+        QTest::newRow("request 1000")     << Lengths{1000, 64,   -1,  64, 5,  false};
+        QTest::newRow("request -5")       << Lengths{-5,   64,   -1,  0,  0,  false};
+        QTest::newRow("capacity 1000")    << Lengths{64,   1000, -1,  64, 5,  false};
+        QTest::newRow("capacity -3")      << Lengths{64,   -3,   -1,  64, 0,  true};
+        QTest::newRow("capacity 3")       << Lengths{64,   3,    -1,  64, 3,  true};
+        QTest::newRow("device sends 200") << Lengths{64,   1000, 200, 64, 64, true};
     }
 
     void lengthsStayInsideThePacket()
     {
-        QFETCH(int, requestLength);
-        QFETCH(int, capacity);
-        QFETCH(int, deviceSends);
-        QFETCH(int, sent);
-        QFETCH(int, received);
-        QFETCH(bool, overflow);
+        QFETCH(Lengths, lengths);
         auto dongle = plugAndOpen();
-        if (deviceSends >= 0)
-            dongle->injectFault(SimFault::reply(deviceSends).next(1));
+        if (lengths.deviceSends >= 0)
+            dongle->injectFault(SimFault::reply(lengths.deviceSends).next(1));
         LogRecorder log;
         Exchange exchange;
-        exchange.length = capacity;
-        exchange.run(*m_handler, 1, requestLength);
-        QCOMPARE(dongle->lastRequest().size(), sent);
-        QCOMPARE(exchange.length, received);
+        exchange.length = lengths.capacity;
+        exchange.run(*m_handler, 1, lengths.request);
+        QCOMPARE(dongle->lastRequest().size(), lengths.sent);
+        QCOMPARE(exchange.length, lengths.received);
         QVERIFY(exchange.guardsIntact());
-        QCOMPARE(log.count("USB: Overflow"), overflow ? 1 : 0);
+        QCOMPARE(log.count("USB: Overflow"), lengths.overflow ? 1 : 0);
     }
 
     void successfulExchangeRestartsThePollTimer()
