@@ -167,6 +167,12 @@ struct KeymarkPage {
     {
         return form->findChild<QSpinBox*>(QStringLiteral("currentSource%1SpinBox").arg(k + 1));
     }
+    void typeCurrent(int k, int mA) const
+    {
+        current(k)->setFocus();
+        current(k)->selectAll();
+        QTest::keyClicks(current(k), QString::number(mA));
+    }
     std::shared_ptr<sim::SimDongle> simDongle() const { return rig.simDongle(); }
     // Clicks Read; true once the read is over.
     bool clickRead()
@@ -218,11 +224,9 @@ class TestEndToEnd : public QObject
 
 private Q_SLOTS:
     void draggedDmxCellReachesTheDriver();
-    void broadcastSliderAtHalfTravelSetsEveryGear();
     void refreshParametersFillsTheGroups();
-    void keymarkWriteReachesTheTagAndReadShowsIt();
-    void readingABlankTagNeverWrites();
-    void searchFromTheTreeCommissionsTheGear();
+    void keymarkReadNeverWritesWriteReachesTheTag();
+    void daliGearCommissionedFromTheTreeAndSetFromTheSlider();
     void cancelStopsARunningSearch();
 };
 
@@ -260,26 +264,6 @@ void TestEndToEnd::draggedDmxCellReachesTheDriver()
     QCOMPARE(int(network->getSetpoint(0)->getByte(4)), 0);
 }
 
-void TestEndToEnd::broadcastSliderAtHalfTravelSetsEveryGear()
-{
-    WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(3))));
-    QVERIFY(rig.start());
-    TivaroMainWindow& window = rig.window();
-    rig.action("actionDALI")->trigger();
-    general::OutputSlider* slider = window.daliWidget()->broadcastSlider();
-    QVERIFY(slider->isVisible());
-
-    const QPoint half = sliderPoint(*slider, 0.5f);
-    QCOMPARE(slider->valueAt(half), 0.5f);
-    QTest::mouseClick(slider, Qt::LeftButton, {}, half);
-    QCOMPARE(slider->value(), 0.5f);
-    for (int gear = 0; gear < 3; ++gear)
-        QTRY_COMPARE_WITH_TIMEOUT(locked(rig.simDongle(), [gear](sim::SimDongle& d) {
-                                      return d.daliBus().gear(gear).actualLevel(d.daliBus().nowUs());
-                                  }),
-                                  127, WaitMs);
-}
-
 void TestEndToEnd::refreshParametersFillsTheGroups()
 {
     WindowRig rig(WindowRig::installation(WindowRig::dongle(
@@ -306,15 +290,33 @@ void TestEndToEnd::refreshParametersFillsTheGroups()
     QVERIFY(page.network()->isDMXOutputEnabled());
 }
 
-void TestEndToEnd::keymarkWriteReachesTheTagAndReadShowsIt()
+void TestEndToEnd::keymarkReadNeverWritesWriteReachesTheTag()
 {
-    KeymarkPage page({350, 350, 350, 350});
+    // A blank tag reads 0xFFFF everywhere: far outside 200..1050 mA.
+    KeymarkPage page({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF});
     QVERIFY(page.open());
-    const std::array<int, 4> wanted{640, 720, 480, 1000};
+    QVERIFY(page.clickRead());
     for (int k = 0; k < 4; ++k) {
-        page.current(k)->selectAll();
-        QTest::keyClicks(page.current(k), QString::number(wanted[size_t(k)]));
+        QVERIFY(page.form->isSourceOutOfRange(k));
+        QCOMPARE(page.current(k)->text(), QStringLiteral("out of range"));
+        QVERIFY(!page.current(k)->toolTip().isEmpty());
     }
+    // Write leaves the unknown currents alone …
+    QTest::mouseClick(page.write, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(page.write->isEnabled() && !page.form->isBusy(), WaitMs);
+    QVERIFY(test::waitForIdleTasks());
+    QCOMPARE(currentWrites(page.simDongle()), 0);
+    QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}));
+    // … until the user sets one …
+    page.typeCurrent(0, 500);
+    QVERIFY(!page.form->isSourceOutOfRange(0));
+    QCOMPARE(page.current(0)->text(), QStringLiteral("500 mA"));
+    QTRY_COMPARE_WITH_TIMEOUT(tagCurrents(page.simDongle())[0], 500, WaitMs);
+    QCOMPARE(tagCurrents(page.simDongle())[1], 0xFFFF);
+    // … or all of them and clicks Write.
+    const std::array<int, 4> wanted{640, 720, 480, 1000};
+    for (int k = 0; k < 4; ++k)
+        page.typeCurrent(k, wanted[size_t(k)]);
     QTest::mouseClick(page.write, Qt::LeftButton);
     QVERIFY(!page.write->isEnabled());
     QTRY_VERIFY_WITH_TIMEOUT(page.write->isEnabled() && !page.form->isBusy(), WaitMs);
@@ -336,35 +338,7 @@ void TestEndToEnd::keymarkWriteReachesTheTagAndReadShowsIt()
     QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{410, 420, 430, 440}));
 }
 
-void TestEndToEnd::readingABlankTagNeverWrites()
-{
-    // A blank tag reads 0xFFFF everywhere: far outside 200..1050 mA.
-    KeymarkPage page({0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF});
-    QVERIFY(page.open());
-    QVERIFY(page.clickRead());
-    for (int k = 0; k < 4; ++k) {
-        QVERIFY(page.form->isSourceOutOfRange(k));
-        QCOMPARE(page.current(k)->text(), QStringLiteral("out of range"));
-        QVERIFY(!page.current(k)->toolTip().isEmpty());
-    }
-    // Write leaves the unknown currents alone …
-    QTest::mouseClick(page.write, Qt::LeftButton);
-    QTRY_VERIFY_WITH_TIMEOUT(page.write->isEnabled() && !page.form->isBusy(), WaitMs);
-    QVERIFY(test::waitForIdleTasks());
-    QCOMPARE(currentWrites(page.simDongle()), 0);
-    QCOMPARE(tagCurrents(page.simDongle()), (std::array<int, 4>{0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF}));
-    // … until the user sets one.
-    QSpinBox* first = page.current(0);
-    first->setFocus();
-    first->selectAll();
-    QTest::keyClicks(first, QStringLiteral("500"));
-    QVERIFY(!page.form->isSourceOutOfRange(0));
-    QCOMPARE(first->text(), QStringLiteral("500 mA"));
-    QTRY_COMPARE_WITH_TIMEOUT(tagCurrents(page.simDongle())[0], 500, WaitMs);
-    QCOMPARE(tagCurrents(page.simDongle())[1], 0xFFFF);
-}
-
-void TestEndToEnd::searchFromTheTreeCommissionsTheGear()
+void TestEndToEnd::daliGearCommissionedFromTheTreeAndSetFromTheSlider()
 {
     WindowRig rig(WindowRig::installation(WindowRig::dongle(AllCapabilities, daliBus(3))));
     QVERIFY(rig.start());
@@ -383,6 +357,20 @@ void TestEndToEnd::searchFromTheTreeCommissionsTheGear()
         return treeRows(dock, QStringLiteral("Max level"), Qt::MatchExactly, gear).value(0).siblingAtColumn(4).data();
     };
     QTRY_COMPARE_WITH_TIMEOUT(maxLevel().toString(), QStringLiteral("254"), WaitMs);
+
+    // The broadcast slider at half travel sets every gear to half.
+    rig.action("actionDALI")->trigger();
+    general::OutputSlider* slider = rig.window().daliWidget()->broadcastSlider();
+    QVERIFY(slider->isVisible());
+    const QPoint half = sliderPoint(*slider, 0.5f);
+    QCOMPARE(slider->valueAt(half), 0.5f);
+    QTest::mouseClick(slider, Qt::LeftButton, {}, half);
+    QCOMPARE(slider->value(), 0.5f);
+    for (int gear = 0; gear < 3; ++gear)
+        QTRY_COMPARE_WITH_TIMEOUT(locked(rig.simDongle(), [gear](sim::SimDongle& d) {
+                                      return d.daliBus().gear(gear).actualLevel(d.daliBus().nowUs());
+                                  }),
+                                  127, WaitMs);
 }
 
 void TestEndToEnd::cancelStopsARunningSearch()

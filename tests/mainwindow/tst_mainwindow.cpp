@@ -73,11 +73,10 @@ private Q_SLOTS:
     void titleAboutInstallationAndLogsShowTheSetup();
     void modesShowTheirPages_data();
     void modesShowTheirPages();
-    void reconnectedDongleIsWiredOnce();
+    void simulatorMenuReconnectsDongleAndPullsTag();
     void daliPageSwitchesBusPower_data();
     void daliPageSwitchesBusPower();
     void windowRemembersLayoutAndMode();
-    void simulatorMenuPullsTheTag();
     void closingStopsARunningSearchFirst();
     void screenshotOption_data();
     void screenshotOption();
@@ -178,7 +177,7 @@ void TestMainWindow::modesShowTheirPages()
     QCOMPARE(visible(), QStringLiteral("DMX page, DMX dock"));
 }
 
-void TestMainWindow::reconnectedDongleIsWiredOnce()
+void TestMainWindow::simulatorMenuReconnectsDongleAndPullsTag()
 {
     WindowRig rig(WindowRig::installation());
     QVERIFY(rig.start());
@@ -206,6 +205,18 @@ void TestMainWindow::reconnectedDongleIsWiredOnce()
     QVERIFY(rig.action("actionDALI")->isEnabled());
     QVERIFY(rig.action("actionKeymark")->isEnabled());
     QCOMPARE(window.logWindow()->logCount(), 5);
+
+    // The Keymark page follows the tag the Simulator menu pulls and puts back.
+    rig.action("actionKeymark")->trigger();
+    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Connected"), WaitMs);
+    QTRY_VERIFY_WITH_TIMEOUT(window.keymarkWidget()->slider()->isInteractive(), WaitMs);
+    QAction* tag = simulatorEntry(window, QStringLiteral("Portline: Keymark tag inserted"));
+    QVERIFY(tag && tag->isChecked());
+    tag->setChecked(false);
+    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Disconnected"), WaitMs);
+    QVERIFY(!window.keymarkWidget()->slider()->isInteractive());
+    tag->setChecked(true);
+    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Connected"), WaitMs);
 }
 
 void TestMainWindow::daliPageSwitchesBusPower_data()
@@ -262,24 +273,6 @@ void TestMainWindow::windowRemembersLayoutAndMode()
     window.close();
     const QSettings settings(QStringLiteral("Halvorn"), QStringLiteral("Tivaro"));
     QCOMPARE(settings.value(QStringLiteral("MainWindow/mode")).toString(), QStringLiteral("DMX"));
-}
-
-void TestMainWindow::simulatorMenuPullsTheTag()
-{
-    WindowRig rig(WindowRig::installation());
-    QVERIFY(rig.start());
-    TivaroMainWindow& window = rig.window();
-    rig.action("actionKeymark")->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Connected"), WaitMs);
-    QTRY_VERIFY_WITH_TIMEOUT(window.keymarkWidget()->slider()->isInteractive(), WaitMs);
-
-    QAction* tag = simulatorEntry(window, QStringLiteral("Portline: Keymark tag inserted"));
-    QVERIFY(tag && tag->isChecked());
-    tag->setChecked(false);
-    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Disconnected"), WaitMs);
-    QVERIFY(!window.keymarkWidget()->slider()->isInteractive());
-    tag->setChecked(true);
-    QTRY_COMPARE_WITH_TIMEOUT(window.keymarkStatus()->text(), QStringLiteral("Connected"), WaitMs);
 }
 
 void TestMainWindow::closingStopsARunningSearchFirst()

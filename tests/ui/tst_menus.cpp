@@ -102,9 +102,8 @@ private Q_SLOTS:
     void menusListTheNodesEntriesInOrder_data();
     void menusListTheNodesEntriesInOrder();
     void deviceEntriesActOnTheDevice();
-    void displayTypeEntriesSetTheMode();
-    void scaleDialogSetsFactorAndMode_data();
-    void scaleDialogSetsFactorAndMode();
+    void displayEntriesSetModeAndFactor_data();
+    void displayEntriesSetModeAndFactor();
     void taskItemQueuesItsTaskOnce();
     void taskMadeForTheMenuOutlivesTheMenu();
     void parameterToggleWritesAndFollows();
@@ -212,68 +211,55 @@ void TestMenus::deviceEntriesActOnTheDevice()
     QCOMPARE(network.deviceCount(), 0);
 }
 
-void TestMenus::displayTypeEntriesSetTheMode()
-{
-    RecordingDevice device;
-    Parameter* parameter = addParameter(device, Parameter::Hexadecimal);
-    ParameterNodeMenu menu(parameter);
-    QCOMPARE(menuTexts(menu.displayMenu()),
-             (QStringList{"Decimal", "Hex", "Binary", "Scaled (factor * val)", "Scaled (factor / val)"}));
-    QVERIFY(menu.displayAction(0)->actionGroup()->isExclusive());
-    QVERIFY(menu.displayAction(Parameter::Hexadecimal)->isChecked());
-    for (int mode : {int(Parameter::BinaryMode), int(Parameter::Decimal), int(Parameter::Hexadecimal)}) {
-        menu.displayAction(mode)->trigger();
-        QCOMPARE(parameter->displayMode(), mode);
-        QVERIFY(menu.displayAction(mode)->isChecked());
-    }
-
-    parameter->setValue(200, false);
-    menuEntry(&menu, QStringLiteral("Clear min/max"))->trigger();
-    QTRY_COMPARE(parameter->minimum(), 0);
-}
-
-void TestMenus::scaleDialogSetsFactorAndMode_data()
+void TestMenus::displayEntriesSetModeAndFactor_data()
 {
     QTest::addColumn<int>("mode");
     QTest::addColumn<bool>("accept");
-    QTest::addColumn<QString>("label");
-    QTest::addColumn<int>("decimals");
+    QTest::addColumn<QString>("dialog"); // title|label|value|decimals|range; empty: none asked
     QTest::addColumn<double>("factor");
-    const QString times = QStringLiteral("Scale factor for parameter (factor * value)");
-    const QString divide = QStringLiteral("Scale factor for parameter (factor / value)");
-    //                                 mode                       accept    label   decimals  factor
-    QTest::newRow("factor * value") << int(Parameter::ScaledMultiply) << true  << times  << 6 << 0.125;
-    QTest::newRow("factor / value") << int(Parameter::ScaledDivide)   << true  << divide << 0 << 60000.0;
-    QTest::newRow("cancelled")      << int(Parameter::ScaledMultiply) << false << times  << 6 << 9.0;
+    const QString times = QStringLiteral("Scale factor|Scale factor for parameter (factor * value)|2|6|-1e+09..1e+09");
+    const QString divide = QStringLiteral("Scale factor|Scale factor for parameter (factor / value)|2|0|-1e+09..1e+09");
+    //                                 mode                               accept   dialog     factor
+    QTest::newRow("decimal")        << int(Parameter::Decimal)        << true  << QString() << 2.0;
+    QTest::newRow("binary")         << int(Parameter::BinaryMode)     << true  << QString() << 2.0;
+    QTest::newRow("factor * value") << int(Parameter::ScaledMultiply) << true  << times     << 0.125;
+    QTest::newRow("factor / value") << int(Parameter::ScaledDivide)   << true  << divide    << 60000.0;
+    QTest::newRow("cancelled")      << int(Parameter::ScaledMultiply) << false << times     << 9.0;
 }
 
-void TestMenus::scaleDialogSetsFactorAndMode()
+void TestMenus::displayEntriesSetModeAndFactor()
 {
     QFETCH(int, mode);
     QFETCH(bool, accept);
-    QFETCH(QString, label);
-    QFETCH(int, decimals);
+    QFETCH(QString, dialog);
     QFETCH(double, factor);
     RecordingDevice device;
     Parameter* parameter = addParameter(device, Parameter::Hexadecimal, 2.0);
     ParameterNodeMenu menu(parameter);
+    QVERIFY(menu.displayAction(0)->actionGroup()->isExclusive());
+    QVERIFY(menu.displayAction(Parameter::Hexadecimal)->isChecked());
     QString seen;
-    answerDialog<QInputDialog>([&](QInputDialog* dialog) {
+    answerDialog<QInputDialog>([&](QInputDialog* asked) {
         seen = QStringLiteral("%1|%2|%3|%4|%5..%6")
-                   .arg(dialog->windowTitle(), dialog->labelText())
-                   .arg(dialog->doubleValue())
-                   .arg(dialog->doubleDecimals())
-                   .arg(dialog->doubleMinimum())
-                   .arg(dialog->doubleMaximum());
-        dialog->setDoubleValue(factor);
-        accept ? dialog->accept() : dialog->reject();
+                   .arg(asked->windowTitle(), asked->labelText())
+                   .arg(asked->doubleValue())
+                   .arg(asked->doubleDecimals())
+                   .arg(asked->doubleMinimum())
+                   .arg(asked->doubleMaximum());
+        asked->setDoubleValue(factor);
+        accept ? asked->accept() : asked->reject();
     });
     menu.displayAction(mode)->trigger();
-    QCOMPARE(seen, QStringLiteral("Scale factor|%1|2|%2|-1e+09..1e+09").arg(label).arg(decimals));
+    QTest::qWait(1); // with no dialog shown, the armed answer runs now, finding none
+    QCOMPARE(seen, dialog);
     const int shown = accept ? mode : int(Parameter::Hexadecimal);
     QCOMPARE(parameter->displayMode(), shown);
     QCOMPARE(parameter->scale(), accept ? factor : 2.0);
     QVERIFY(menu.displayAction(shown)->isChecked());
+
+    parameter->setValue(200, false);
+    menuEntry(&menu, QStringLiteral("Clear min/max"))->trigger();
+    QTRY_COMPARE(parameter->minimum(), 0);
 }
 
 void TestMenus::taskItemQueuesItsTaskOnce()
