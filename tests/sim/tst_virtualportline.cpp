@@ -4,9 +4,13 @@
 
 #include "tests/support/testthreads.h"
 
+#include "sim/simdalibus.h"
+#include "sim/simdmxline.h"
 #include "sim/simdongle.h"
 #include "sim/simfault.h"
 #include "sim/siminstallation.h"
+#include "sim/simkeymarkport.h"
+#include "sim/simtag.h"
 #include "sim/virtualportline.h"
 
 #include <QJsonDocument>
@@ -449,29 +453,74 @@ private Q_SLOTS:
 
     void installationRoundTrip()
     {
+        // Every bus section with the fields a save might leave out; they are
+        // checked after a save and a reload, which would lose them.
         QTemporaryDir dir;
         QString error;
         auto portline = VirtualPortline::fromInstallationFile(writeFile(dir, "installation.json", R"({"dongles": [
             {"name": "Bench", "firmwareVersion": 6, "capabilities": "0x0005", "keymarkVersion": 3,
-             "parameters": {"37": 120, "0x000C": "0x0102"}, "dali": {}, "dmx": {}, "keymark": {}},
+             "parameters": {"37": 120, "0x000C": "0x0102"},
+             "dali": {"powered": true, "randomGear": 3, "seed": 9,
+                      "gear": [{"short": 5, "random": "0x123456", "fault": "neverAnswers"},
+                               {"randomiseTo": "0x000100", "bank1": {"0x10": 7}}]},
+             "dmx": {"collisions": "garbled", "random": {"count": 3, "seed": 5},
+                     "drivers": [{"guid": "0xDEADBEEF", "uid": "4856:12345678", "lid": 263, "behaviour": "flakey-muting",
+                                  "parameters": [{"number": 9, "value": 512}],
+                                  "chain": [{"guid": "0xC0DE", "parameters": [{"number": 200, "type": "0xC003", "value": 8}]}]},
+                                 {"guid": 7, "uid": "7FFF:00000007", "behaviour": "garbage", "table": "empty"}]},
+             "keymark": {"present": false, "replies": "badChecksum", "currents": [700, "0x015E", 500, 1050],
+                         "dimmingCurve": "linear", "minLevel": 40, "ntcTemperature": 85,
+                         "ampwise": ["0x0000", 64], "makerParameters": {"0x0005": 4660}, "bank1": {"0x31": 9}}},
             {"name": "Old", "firmwareVersion": 3, "answersVersionRead": false}
         ]})"), &error);
         QVERIFY2(portline, qPrintable(error));
-        const auto dongles = portline->pluggedDongles();
-        QCOMPARE(dongles.size(), 2);
-        QCOMPARE(dongles.at(0)->name(), QStringLiteral("Bench"));
-        QCOMPARE(dongles.at(0)->capabilities(), quint16(0x0005));
-        QCOMPARE(dongles.at(0)->parameter(37), quint16(120));
-        QCOMPARE(dongles.at(0)->parameter(12), quint16(0x0102));
-        QVERIFY(!dongles.at(1)->answersVersionRead());
-
+        QCOMPARE(portline->pluggedDongles().at(0)->daliBus().gear(1).memory(1, 0x10), 7);
         const QJsonObject saved = portline->installation();
         const QString copy = dir.filePath("copy.json");
         QVERIFY2(SimInstallation::writeFile(copy, saved, &error), qPrintable(error));
         auto reloaded = VirtualPortline::fromInstallationFile(copy, &error);
         QVERIFY2(reloaded, qPrintable(error));
         QCOMPARE(reloaded->installation(), saved);
-        QCOMPARE(reloaded->pluggedDongles().at(0)->parameter(37), quint16(120));
+
+        const auto dongles = reloaded->pluggedDongles();
+        QCOMPARE(dongles.size(), 2);
+        SimDongle& bench = *dongles.at(0);
+        QCOMPARE(bench.name(), QStringLiteral("Bench"));
+        QCOMPARE(bench.capabilities(), quint16(0x0005));
+        QCOMPARE(bench.parameter(37), quint16(120));
+        QCOMPARE(bench.parameter(12), quint16(0x0102));
+        QVERIFY(!dongles.at(1)->answersVersionRead());
+
+        const sim::SimDaliBus& dali = bench.daliBus();
+        QCOMPARE(dali.gearCount(), 5);
+        QCOMPARE(dali.gear(0).shortAddress(), 5);
+        QCOMPARE(dali.gear(0).randomAddress(), 0x123456u);
+        QCOMPARE(dali.gear(0).fault(), sim::SimGearFault::NeverAnswers);
+        QCOMPARE(dali.gear(1).config().fixedRandomAddress, std::optional<uint32_t>(0x100));
+
+        const sim::SimDmxLine& dmx = bench.dmxLine();
+        QCOMPARE(dmx.collisionMode(), sim::SimDmxLine::CollisionMode::Garbled);
+        QCOMPARE(dmx.chainCount(), 5);
+        QCOMPARE(dmx.chainLength(0), 2);
+        QCOMPARE(dmx.driver(0)->behaviour(), sim::SimDriver::Behaviour::FlakeyMuting);
+        QCOMPARE(dmx.driver(0)->lid(), quint16(263));
+        QCOMPARE(dmx.driver(0)->parameterValue(9), quint16(512));
+        QCOMPARE(dmx.driver(0, 1)->typeWord(200), quint16(0xC003));
+        QCOMPARE(dmx.driver(1)->behaviour(), sim::SimDriver::Behaviour::Garbage);
+        QVERIFY(dmx.driver(1)->parameterNumbers().isEmpty());
+
+        const sim::SimKeymarkPort& keymark = bench.keymarkPort();
+        QVERIFY(!keymark.isTagPresent());
+        QCOMPARE(keymark.replyFault(), sim::SimKeymarkPort::ReplyFault::BadChecksum);
+        const sim::SimTag& tag = keymark.tag();
+        QCOMPARE(tag.current(1), quint16(350));
+        QCOMPARE(tag.driver().dimmingCurve(), quint8(1));
+        QCOMPARE(tag.driver().minLevel(), quint8(40));
+        QCOMPARE(tag.memoryByte(0x30), quint8(85));
+        QCOMPARE(tag.memoryByte(0x31), quint8(9));
+        QCOMPARE(tag.memoryByte(0x7F), quint8(2));
+        QCOMPARE(tag.driver().memory(1, 0xA5), quint8(0x40));
+        QCOMPARE(tag.driver().makerParameter(0x0005), quint16(0x1234));
     }
 
     void malformedInstallations_data()
