@@ -4,7 +4,6 @@
 #include "tests/support/testhelpers.h"
 
 #include "sim/simdmxline.h"
-#include "sim/simdongle.h"
 
 #include <QAtomicInt>
 #include <QElapsedTimer>
@@ -19,7 +18,6 @@
 
 using halvorn::sim::SimAnswer;
 using halvorn::sim::SimDmxLine;
-using halvorn::sim::SimDongle;
 using halvorn::sim::SimDriver;
 using halvorn::test::hex;
 
