@@ -171,49 +171,43 @@ private Q_SLOTS:
         QCOMPARE(m_portline->enumerationCount(), polls);
     }
 
-    void failedOutMakesNoInAndKeepsTheLength()
-    {
-        auto dongle = plugAndOpen();
-        dongle->injectFault(SimFault::stall(SimFault::Out).next(1));
-        LogRecorder log;
-        const Exchange exchange = Exchange().run(*m_handler, 1);
-        QCOMPARE(exchange.length, 64);
-        QCOMPARE(exchange.reply[0], 0);
-        QCOMPARE(dongle->transferCount(SimFault::Out), 1);
-        QCOMPARE(dongle->transferCount(SimFault::In), 0);
-        QCOMPARE(log.count("USB: Pipe error", general::USB, ERROR), 1);
-        QCOMPARE(m_handler->failureCount(), 1);
-    }
-
     void eachResultIsLoggedAndCounted_data()
     {
         QTest::addColumn<int>("result");
         QTest::addColumn<QString>("message"); // empty: nothing logged
-        QTest::newRow("input/output")   << -1  << "USB: Input/output error";
-        QTest::newRow("invalid param")  << -2  << "USB: Invalid parameter";
-        QTest::newRow("access")         << -3  << "USB: Access denied (insufficient permissions)";
-        QTest::newRow("no device")      << -4  << "USB: No such device (it may have been disconnected)";
-        QTest::newRow("not found")      << -5  << "USB: Entity not found";
-        QTest::newRow("busy")           << -6  << "USB: Resource busy";
-        QTest::newRow("time-out")       << -7  << "USB: Operation timed out";
-        QTest::newRow("overflow")       << -8  << "USB: Overflow";
-        QTest::newRow("pipe")           << -9  << "USB: Pipe error";
-        QTest::newRow("interrupted")    << -10 << "USB: System call interrupted (perhaps due to signal)";
-        QTest::newRow("no memory")      << -11 << "USB: Insufficient memory";
-        QTest::newRow("not supported")  << -12 << "USB: Operation not supported or unimplemented on this platform";
-        QTest::newRow("other (-99)")    << -99 << QString();
-        QTest::newRow("unlisted (-13)") << -13 << QString();
-        QTest::newRow("positive (7)")   << 7   << QString();
+        QTest::addColumn<bool>("atOut");      // else at the IN transfer
+        QTest::newRow("pipe at OUT")    << -9  << "USB: Pipe error"                                                << true;
+        QTest::newRow("input/output")   << -1  << "USB: Input/output error"                                        << false;
+        QTest::newRow("invalid param")  << -2  << "USB: Invalid parameter"                                         << false;
+        QTest::newRow("access")         << -3  << "USB: Access denied (insufficient permissions)"                  << false;
+        QTest::newRow("no device")      << -4  << "USB: No such device (it may have been disconnected)"            << false;
+        QTest::newRow("not found")      << -5  << "USB: Entity not found"                                          << false;
+        QTest::newRow("busy")           << -6  << "USB: Resource busy"                                             << false;
+        QTest::newRow("time-out")       << -7  << "USB: Operation timed out"                                       << false;
+        QTest::newRow("overflow")       << -8  << "USB: Overflow"                                                  << false;
+        QTest::newRow("pipe")           << -9  << "USB: Pipe error"                                                << false;
+        QTest::newRow("interrupted")    << -10 << "USB: System call interrupted (perhaps due to signal)"           << false;
+        QTest::newRow("no memory")      << -11 << "USB: Insufficient memory"                                       << false;
+        QTest::newRow("not supported")  << -12 << "USB: Operation not supported or unimplemented on this platform" << false;
+        QTest::newRow("other (-99)")    << -99 << QString()                                                        << false;
+        QTest::newRow("unlisted (-13)") << -13 << QString()                                                        << false;
+        QTest::newRow("positive (7)")   << 7   << QString()                                                        << false;
     }
 
     void eachResultIsLoggedAndCounted()
     {
         QFETCH(int, result);
         QFETCH(QString, message);
+        QFETCH(bool, atOut);
         auto dongle = plugAndOpen();
-        dongle->injectFault(SimFault::error(result, SimFault::In).next(1));
+        dongle->injectFault(SimFault::error(result, atOut ? SimFault::Out : SimFault::In).next(1));
         LogRecorder log;
-        QVERIFY(!read(1));
+        Exchange exchange;
+        QVERIFY(!exchange.run(*m_handler, 1).ok());
+        // A failed OUT makes no IN and leaves the reply and its length alone.
+        QCOMPARE(dongle->transferCount(SimFault::In), atOut ? 0 : 1);
+        if (atOut)
+            QVERIFY(exchange.length == 64 && exchange.reply[0] == 0);
         QCOMPARE(log.entries().size(), message.isEmpty() ? 0 : 1);
         if (!message.isEmpty())
             QCOMPARE(log.count(message, general::USB, ERROR), 1);
