@@ -87,6 +87,36 @@ bool readMap(const QJsonValue& json, QMap<Key, Value>& map, qint64 maxKey, qint6
     return true;
 }
 
+// Writes the maps readMap reads; only entries other than `skipped`.
+template <typename Key, typename Value>
+void writeMap(QJsonObject& entry, const QString& name, const QMap<Key, Value>& map, Value skipped)
+{
+    QJsonObject object;
+    for (auto it = map.begin(); it != map.end(); ++it)
+        if (it.value() != skipped)
+            object.insert(QStringLiteral("0x%1").arg(qulonglong(it.key()), 0, 16), qint64(it.value()));
+    if (!object.isEmpty())
+        entry.insert(name, object);
+}
+
+// What a gear's memory and mailbox hold now, beyond a new gear's, so that
+// what the tool wrote survives a save.
+void writeMemory(QJsonObject& entry, const SimDaliGear& gear)
+{
+    static const SimDaliGear newGear;
+    QMap<int, int> bank1;
+    for (int location = 0; location <= 0xFF; ++location)
+        if (gear.memory(1, location) != newGear.memory(1, location))
+            bank1.insert(location, gear.memory(1, location));
+    writeMap(entry, QStringLiteral("bank1"), bank1, -1);
+    writeMap(entry, QStringLiteral("makerParameters"), gear.makerParameters(), uint16_t(0));
+    writeMap(entry, QStringLiteral("makerValues"), gear.config().makerValues, uint16_t(0));
+    QMap<int, int> registers;
+    for (int reg = 0; reg <= 30; ++reg)
+        registers.insert(reg, gear.bridgeRegister(uint8_t(reg)));
+    writeMap(entry, QStringLiteral("bridgeRegisters"), registers, 0);
+}
+
 bool readGear(const QJsonObject& entry, SimDaliGearConfig& config, QString* error, int index)
 {
     const QString where = QStringLiteral("gear %1: ").arg(index);
@@ -381,6 +411,11 @@ QJsonObject SimDaliBus::save() const
             entry.insert(QStringLiteral("short"), gear->shortAddress());
         if (config.deviceType != 6)
             entry.insert(QStringLiteral("deviceType"), config.deviceType);
+        if (config.versionNumber != SimDaliGearConfig().versionNumber)
+            entry.insert(QStringLiteral("version"), config.versionNumber);
+        if (config.physicalMinLevel != SimDaliGearConfig().physicalMinLevel)
+            entry.insert(QStringLiteral("physicalMinimum"), config.physicalMinLevel);
+        writeMemory(entry, *gear);
         for (const FaultName& name : gearFaultNames)
             if (name.fault == gear->fault() && gear->fault() != SimGearFault::None)
                 entry.insert(QStringLiteral("fault"), QLatin1String(name.name));

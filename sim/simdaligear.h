@@ -111,6 +111,7 @@ public:
     // written to 0x74 runs the mailbox.
     bool writeBank1(uint8_t location, uint8_t value);
     uint16_t makerParameter(uint16_t number) const { return m_makerParameters.value(number); }
+    const QMap<uint16_t, uint16_t>& makerParameters() const { return m_makerParameters; }
     uint8_t bridgeRegister(uint8_t reg) const { return m_bridgeRegisters.value(reg); }
     SimGearFault fault() const { return m_fault; }
     // The installation data the gear was made from.

@@ -449,7 +449,8 @@ private Q_SLOTS:
              "parameters": {"37": 120, "0x000C": "0x0102"},
              "dali": {"powered": true, "randomGear": 3, "seed": 9,
                       "gear": [{"short": 5, "random": "0x123456", "fault": "neverAnswers"},
-                               {"randomiseTo": "0x000100", "bank1": {"0x10": 7}}]},
+                               {"randomiseTo": "0x000100", "bank1": {"0x10": 7}, "version": 2, "physicalMinimum": 85,
+                                "makerParameters": {"0x2000": 700}, "makerValues": {"9": 42}, "bridgeRegisters": {"1": 77}}]},
              "dmx": {"collisions": "garbled", "random": {"count": 3, "seed": 5},
                      "drivers": [{"guid": "0xDEADBEEF", "uid": "4856:12345678", "lid": 263, "behaviour": "flakey-muting",
                                   "parameters": [{"number": 9, "value": 512}],
@@ -461,7 +462,6 @@ private Q_SLOTS:
             {"name": "Old", "firmwareVersion": 3, "answersVersionRead": false}
         ]})"), &error);
         QVERIFY2(portline, qPrintable(error));
-        QCOMPARE(portline->pluggedDongles().at(0)->daliBus().gear(1).memory(1, 0x10), 7);
         const QJsonObject saved = portline->installation();
         const QString copy = dir.filePath("copy.json");
         QVERIFY2(SimInstallation::writeFile(copy, saved, &error), qPrintable(error));
@@ -483,7 +483,14 @@ private Q_SLOTS:
         QCOMPARE(dali.gear(0).shortAddress(), 5);
         QCOMPARE(dali.gear(0).randomAddress(), 0x123456u);
         QCOMPARE(dali.gear(0).fault(), sim::SimGearFault::NeverAnswers);
-        QCOMPARE(dali.gear(1).config().fixedRandomAddress, std::optional<uint32_t>(0x100));
+        const sim::SimDaliGear& second = dali.gear(1);
+        QCOMPARE(second.config().fixedRandomAddress, std::optional<uint32_t>(0x100));
+        QCOMPARE(second.memory(1, 0x10), 7);
+        QCOMPARE(second.config().versionNumber, 2);
+        QCOMPARE(second.config().physicalMinLevel, 85);
+        QCOMPARE(second.makerParameter(0x2000), 700);
+        QCOMPARE(second.config().makerValues.value(9), 42);
+        QCOMPARE(second.bridgeRegister(1), 77);
 
         const sim::SimDmxLine& dmx = bench.dmxLine();
         QCOMPARE(dmx.collisionMode(), sim::SimDmxLine::CollisionMode::Garbled);
