@@ -7,6 +7,7 @@
 namespace halvorn::vx {
 
 class VxDevice;
+class VxNetwork;
 
 // Walks the daisy chain behind one device with skip addressing: the driver
 // k places behind device D answers a Chorus GUID read with skip k and D's
@@ -16,8 +17,9 @@ class VxDevice;
 // count k, chained D → Cell 1 → Cell 2 → …, with a parameter search and an
 // update queued for it.
 //
-// The cells of an earlier daisy search of D are removed first, so that
-// searching again does not list a chain twice.
+// The cells of an earlier daisy search of D are unlinked and removed first,
+// in the network's thread and before the walk, so that searching again does
+// not list a chain twice and never relinks a cell being deleted.
 //
 // The network mutex is held for the whole walk, so neither DMX frames nor
 // other transactions come in between.
@@ -37,7 +39,9 @@ public:
     void execute() override;
 
 private:
-    void removeEarlierCells(VxDevice* device);
+    // Unlinks and removes the cells of an earlier search, in the network's
+    // thread; false when that thread did not get to it in time.
+    bool removeEarlierCells(VxDevice* head, VxNetwork* net);
 
     QPointer<VxDevice> m_device;
     int m_cellCount = 0;
