@@ -5,7 +5,22 @@
 
 #include <QVarLengthArray>
 
+#include <mutex>
+#include <shared_mutex>
+
 namespace halvorn::dmx {
+
+namespace {
+
+// One lock for the links of all chains: a link change touches two or three
+// devices, and it is rare next to the walks that read the links.
+std::shared_mutex& chainLock()
+{
+    static std::shared_mutex lock;
+    return lock;
+}
+
+} // namespace
 
 DMXDevice::DMXDevice(general::Network* network, uint address, const QString& typeName)
     : general::Device(network, address, typeName)
@@ -17,6 +32,7 @@ DMXDevice::~DMXDevice()
 {
     // Leave the neighbours a consistent chain: the device behind this one
     // loses its input, the one before loses its output.
+    std::unique_lock lock(chainLock());
     if (DMXDevice* output = m_outputDevice.data())
         output->m_inputDevice = nullptr;
     if (DMXDevice* input = m_inputDevice.data()) {
@@ -91,26 +107,44 @@ bool DMXDevice::setOutputDevice(DMXDevice* device)
         }
     }
 
-    DMXDevice* old = m_outputDevice.data();
-    if (old && old != device) {
-        QObject::disconnect(m_outputConnection);
-        old->m_inputDevice = nullptr;
-        m_outputDevice = nullptr;
-        old->emitAddressRange();
-    }
-    if (device && old != device) {
-        if (DMXDevice* previousInput = device->inputDevice()) {
-            QObject::disconnect(previousInput->m_outputConnection);
-            previousInput->m_outputDevice = nullptr;
+    DMXDevice* old = nullptr;
+    {
+        std::unique_lock lock(chainLock());
+        old = m_outputDevice.data();
+        if (old && old != device) {
+            QObject::disconnect(m_outputConnection);
+            old->m_inputDevice = nullptr;
+            m_outputDevice = nullptr;
         }
-        device->m_inputDevice = this;
-        m_outputDevice = device;
-        m_outputConnection = connect(this, &DMXDevice::dmxAddressRangeChanged, device,
-                                     &DMXDevice::parentAddressRangeChanged);
+        if (device && old != device) {
+            if (DMXDevice* previousInput = device->m_inputDevice.data()) {
+                QObject::disconnect(previousInput->m_outputConnection);
+                previousInput->m_outputDevice = nullptr;
+            }
+            device->m_inputDevice = this;
+            m_outputDevice = device;
+            m_outputConnection = connect(this, &DMXDevice::dmxAddressRangeChanged, device,
+                                         &DMXDevice::parentAddressRangeChanged);
+        }
     }
+    // Addresses are worked out by walking the chain, outside the lock.
+    if (old && old != device)
+        old->emitAddressRange();
     emitAddressRange();
     emit dmxOutputDeviceChanged(this, device);
     return true;
+}
+
+DMXDevice* DMXDevice::inputDevice() const
+{
+    std::shared_lock lock(chainLock());
+    return m_inputDevice.data();
+}
+
+DMXDevice* DMXDevice::outputDevice() const
+{
+    std::shared_lock lock(chainLock());
+    return m_outputDevice.data();
 }
 
 quint16 DMXDevice::startAddress() const

@@ -67,8 +67,11 @@ public:
     DMXNetworkResolution networkResolution() const { return DMXNetworkResolution(m_resolution.load()); }
     DMXDaisyChainMode daisyChainMode() const { return DMXDaisyChainMode(m_daisyChainMode.load()); }
     DMXOutputGammaCurve outputGammaCurve() const { return DMXOutputGammaCurve(m_gamma.load()); }
-    DMXDevice* inputDevice() const { return m_inputDevice.data(); }
-    DMXDevice* outputDevice() const { return m_outputDevice.data(); }
+    // The neighbours in the chain. Links change in the thread that edits the
+    // chain (the window, a daisy search) and are read from every thread, so
+    // they are guarded by one lock for all chains.
+    DMXDevice* inputDevice() const;
+    DMXDevice* outputDevice() const;
 
     // Addresses per channel: 1 at 8 bits, 2 at 16 bits.
     int bytesPerChannel() const { return networkResolution() == Resolution8Bits ? 1 : 2; }
@@ -107,6 +110,7 @@ private:
     std::atomic<int> m_resolution{Resolution8Bits};
     std::atomic<int> m_daisyChainMode{DaisyChainAuto};
     std::atomic<int> m_gamma{GammaLinear};
+    // Guarded by chainLock().
     QPointer<DMXDevice> m_inputDevice;
     QPointer<DMXDevice> m_outputDevice;
     QMetaObject::Connection m_outputConnection;
