@@ -109,7 +109,14 @@ USBDongle::USBDongle(std::shared_ptr<USBHandler> handler, int dongleIndex, gener
         parent->addChild(this, true);
 }
 
-USBDongle::~USBDongle() = default;
+USBDongle::~USBDongle()
+{
+    // The networks' threads transfer through the handler: they stop, with
+    // their networks, while the handler is certainly still there.
+    const QList<general::TreeNode*> children = childNodes();
+    for (general::TreeNode* child : children)
+        delete child;
+}
 
 void USBDongle::transfer(const unsigned char* request, int requestLength, unsigned char* reply,
                          int* replyLength)
