@@ -138,10 +138,13 @@ bool VxPortline::start(int timeoutMs)
     if (!dongle)
         return false;
     m_network = new vx::VxNetwork(dongle);
-    QSignalSpy initialized(m_network, &general::Network::networkInitialized);
+    // Emitted in the network's thread: counted by a queued call in this one.
+    QObject receiver;
+    bool initialized = false;
+    QObject::connect(m_network, &general::Network::networkInitialized, &receiver, [&initialized] { initialized = true; });
     dongle->addChild(m_network, false);
     m_network->emitNetworkCreated();
-    if (!initialized.wait(timeoutMs) && initialized.isEmpty()) {
+    if (!QTest::qWaitFor([&initialized] { return initialized; }, timeoutMs)) {
         qWarning("VxPortline: the network was not initialised within %d ms", timeoutMs);
         return false;
     }
