@@ -7,6 +7,7 @@
 #include "general/networklog.h"
 #include "sim/simfault.h"
 #include "tests/km/keymarkrig.h"
+#include "tests/support/queuedsignalcounter.h"
 #include "tests/support/testthreads.h"
 #include "vx/vxnetworklogmessage.h"
 
@@ -281,14 +282,14 @@ void TestKeymarkNetwork::presenceFollowsTheTag()
     // Nothing is sent to the tag until someone polls or accesses it.
     QVERIFY(rig.tagFrames().isEmpty());
     QVERIFY(!rig.network()->isTagConnected());
-    QSignalSpy connected(rig.network(), &KeymarkNetwork::OnKeymarkConnect);
-    QSignalSpy disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
-    QSignalSpy deviceConnected(rig.device(), &general::Device::connected);
-    QSignalSpy deviceDisconnected(rig.device(), &general::Device::disconnected);
+    test::QueuedSignalCounter connected(rig.network(), &KeymarkNetwork::OnKeymarkConnect);
+    test::QueuedSignalCounter disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
+    test::QueuedSignalCounter deviceConnected(rig.device(), &general::Device::connected);
+    test::QueuedSignalCounter deviceDisconnected(rig.device(), &general::Device::disconnected);
     QVERIFY(rig.poll());
     QVERIFY(rig.poll());
     QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, WaitMs);
-    QCOMPARE(deviceConnected.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(deviceConnected.count(), 1, WaitMs);
     QVERIFY(rig.device()->isConnected());
     QCOMPARE(rig.tagFrames(), connectFrames);
     int sessions = 0;
@@ -303,7 +304,7 @@ void TestKeymarkNetwork::presenceFollowsTheTag()
     QCOMPARE(rig.tagFrames(), missFrames);
     QCOMPARE(rig.requests(0x0D) - before, KeymarkNetwork::PresenceChecks);
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, WaitMs);
-    QCOMPARE(deviceDisconnected.count(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(deviceDisconnected.count(), 1, WaitMs);
     QVERIFY(!rig.device()->isConnected());
     // Still missing: ten more checks, no second disconnect.
     QVERIFY(rig.poll());
@@ -329,7 +330,7 @@ void TestKeymarkNetwork::pollingRunsOnItsTimerStartedFromAnyThread()
         QVERIFY(rig.start());
         dongle = rig.fixture().simDongle();
         KeymarkNetwork* network = rig.network();
-        QSignalSpy connected(network, &KeymarkNetwork::OnKeymarkConnect);
+        test::QueuedSignalCounter connected(network, &KeymarkNetwork::OnKeymarkConnect);
         // A long interval: the first poll runs at once, not after it.
         network->startPolling(60000);
         QTRY_COMPARE_WITH_TIMEOUT(connected.count(), 1, WaitMs);
@@ -410,7 +411,7 @@ void TestKeymarkNetwork::detachedNetworkLosesTheTag()
     QVERIFY(rig.start());
     QVERIFY(rig.poll());
     QVERIFY(rig.network()->isTagConnected());
-    QSignalSpy disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
+    test::QueuedSignalCounter disconnected(rig.network(), &KeymarkNetwork::OnKeymarkDisconnect);
     rig.network()->setDongle(nullptr);
     QVERIFY(rig.poll());
     QTRY_COMPARE_WITH_TIMEOUT(disconnected.count(), 1, WaitMs);

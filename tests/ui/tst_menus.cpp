@@ -15,6 +15,7 @@
 #include "general/ui/taskmenuitem.h"
 #include "general/ui/treenodemenu.h"
 #include "tests/support/portlinefixture.h"
+#include "tests/support/queuedsignalcounter.h"
 #include "tests/support/uihelpers.h"
 #include "usb/usbdongle.h"
 
@@ -199,9 +200,9 @@ void TestMenus::deviceEntriesActOnTheDevice()
     QCOMPARE(custom->childCount(), 4);
     QCOMPARE(device->childCount(), 1);
 
-    QSignalSpy removed(&network, &Network::deviceRemoved);
+    test::QueuedSignalCounter removed(&network, &Network::deviceRemoved);
     menuEntry(&menu, QStringLiteral("Remove device"))->trigger();
-    QTRY_COMPARE_WITH_TIMEOUT(removed.size(), 1, kWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(removed.count(), 1, kWaitMs);
     QCOMPARE(network.deviceCount(), 0);
 }
 

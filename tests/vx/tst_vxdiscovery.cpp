@@ -9,6 +9,7 @@
 #include "general/taskscheduler.h"
 #include "sim/simdongle.h"
 #include "sim/simdriver.h"
+#include "tests/support/queuedsignalcounter.h"
 #include "tests/support/recordingmenubuilder.h"
 #include "tests/vx/vxportline.h"
 #include "vx/chbinsearch.h"
@@ -342,9 +343,9 @@ void TestVxDiscovery::daisySearch()
     auto* head = qobject_cast<VxDevice*>(network->createDevice(7, QStringLiteral("Head")));
     portline.recorder().setRecordPackets(true);
 
-    QSignalSpy finished(head, &general::Device::daisySearchFinished);
+    test::QueuedSignalCounter finished(head, &general::Device::daisySearchFinished);
     head->searchDaisyChildren();
-    QTRY_COMPARE_WITH_TIMEOUT(finished.size(), 1, TaskWaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(finished.count(), 1, TaskWaitMs);
     QCOMPARE(head->daisyChildCount(), cells);
     dmx::DMXDevice* link = head;
     for (int k = 1; k <= cells; ++k) {
@@ -368,7 +369,7 @@ void TestVxDiscovery::daisySearch()
     constexpr int Searches = 10;
     for (int search = 2; search <= Searches; ++search) {
         head->searchDaisyChildren();
-        QTRY_COMPARE_WITH_TIMEOUT(finished.size(), search, TaskWaitMs);
+        QTRY_COMPARE_WITH_TIMEOUT(finished.count(), search, TaskWaitMs);
     }
     QTRY_COMPARE_WITH_TIMEOUT(head->childCount() - 2, cells, WaitMs); // besides the two parameter groups
     QCOMPARE(head->daisyChildCount(), cells);
@@ -384,11 +385,15 @@ void TestVxDiscovery::daisySearch()
         chain.append(d);
         lastFirst.prepend(d);
     }
-    QSignalSpy removed(network, &general::Network::deviceRemoved);
+    // Recorded in this thread through queued calls (a QSignalSpy would
+    // append in the network's thread while this one reads).
+    QObject receiver;
+    QList<general::Device*> removed;
+    connect(network, &general::Network::deviceRemoved, &receiver,
+            [&removed](general::Device* device) { removed.append(device); }, Qt::QueuedConnection);
     QMetaObject::invokeMethod(head, &VxDevice::removeDaisyChildren, Qt::QueuedConnection);
     QTRY_COMPARE_WITH_TIMEOUT(removed.size(), cells, WaitMs);
-    for (int i = 0; i < cells; ++i)
-        QCOMPARE(removed.at(i).first().value<general::Device*>(), lastFirst.at(i));
+    QCOMPARE(removed, lastFirst);
     for (const QPointer<dmx::DMXDevice>& cell : chain)
         QTRY_VERIFY_WITH_TIMEOUT(cell.isNull(), WaitMs);
     QCOMPARE(head->daisyChildCount(), 0);

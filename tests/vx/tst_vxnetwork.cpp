@@ -10,6 +10,7 @@
 #include "sim/simdongle.h"
 #include "sim/simdriver.h"
 #include "sim/simfault.h"
+#include "tests/support/queuedsignalcounter.h"
 #include "tests/support/testhelpers.h"
 #include "tests/vx/vxportline.h"
 #include "usb/usbdongle.h"
@@ -246,9 +247,9 @@ void TestVxNetwork::dongleParametersAreMadeOnceAndGoToTheDongle()
     QVERIFY(portline.start());
     VxNetwork* network = portline.network();
     // A second init makes nothing twice.
-    QSignalSpy initialized(network, &general::Network::networkInitialized);
+    test::QueuedSignalCounter initialized(network, &general::Network::networkInitialized);
     QVERIFY(QMetaObject::invokeMethod(network, &VxNetwork::init, Qt::QueuedConnection));
-    QTRY_COMPARE_WITH_TIMEOUT(initialized.size(), 1, WaitMs);
+    QTRY_COMPARE_WITH_TIMEOUT(initialized.count(), 1, WaitMs);
     QCOMPARE(network->deviceCount(), 1);
     QCOMPARE(network->deviceAt(0)->name(), QStringLiteral("Broadcast Device"));
     int breakParameters = 0;
