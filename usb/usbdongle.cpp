@@ -111,11 +111,12 @@ USBDongle::USBDongle(std::shared_ptr<USBHandler> handler, int dongleIndex, gener
 
 USBDongle::~USBDongle()
 {
-    // The networks' threads transfer through the handler: they stop, with
-    // their networks, while the handler is certainly still there.
+    // The networks' threads transfer through the handler and read the
+    // dongle's parameters: they stop, with their networks, first.
     const QList<general::TreeNode*> children = childNodes();
     for (general::TreeNode* child : children)
-        delete child;
+        if (qobject_cast<general::Network*>(child))
+            delete child;
 }
 
 void USBDongle::transfer(const unsigned char* request, int requestLength, unsigned char* reply,
