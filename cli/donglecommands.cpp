@@ -67,6 +67,15 @@ general::Parameter* knownParameter(CliSession& session, uint number)
     return nullptr;
 }
 
+// A number the tool has no definition for is read and written through a
+// parameter made for that access alone.
+std::unique_ptr<general::Parameter> transientParameter(CliSession& session, uint number)
+{
+    return std::make_unique<general::Parameter>(session.dongle(), number,
+                                                QStringLiteral("Portline parameter %1").arg(number), QString(), -1, -1,
+                                                -1, false, false, general::Parameter::Decimal);
+}
+
 QString deviceText(CliSession& session)
 {
     return QStringLiteral("Portline (index %1)").arg(session.dongleIndex());
@@ -120,16 +129,9 @@ CommandResult DongleCommands::get(CliSession& session, const CliCommand& command
     general::Parameter* known = knownParameter(session, command.number);
     CommandResult result;
     session.run(QStringLiteral("Read Portline parameter"), [&](FunctionTask&) {
-        // A number the tool has no definition for is read through a
-        // parameter made for this read alone.
-        std::unique_ptr<general::Parameter> transient;
-        general::Parameter* parameter = known;
-        if (!parameter) {
-            transient = std::make_unique<general::Parameter>(
-                session.dongle(), command.number, QStringLiteral("Portline parameter %1").arg(command.number),
-                QString(), -1, -1, -1, false, false, general::Parameter::Decimal);
-            parameter = transient.get();
-        }
+        const std::unique_ptr<general::Parameter> transient =
+            known ? nullptr : transientParameter(session, command.number);
+        general::Parameter* parameter = known ? known : transient.get();
         const bool ok = ParameterAccess::read(parameter);
         result = ParameterAccess::readResult(parameter, ok, deviceText(session));
     });
@@ -146,14 +148,9 @@ CommandResult DongleCommands::set(CliSession& session, const CliCommand& command
     }
     CommandResult result;
     session.run(QStringLiteral("Write Portline parameter"), [&](FunctionTask&) {
-        std::unique_ptr<general::Parameter> transient;
-        general::Parameter* parameter = known;
-        if (!parameter) {
-            transient = std::make_unique<general::Parameter>(
-                session.dongle(), command.number, QStringLiteral("Portline parameter %1").arg(command.number),
-                QString(), -1, -1, -1, false, false, general::Parameter::Decimal);
-            parameter = transient.get();
-        }
+        const std::unique_ptr<general::Parameter> transient =
+            known ? nullptr : transientParameter(session, command.number);
+        general::Parameter* parameter = known ? known : transient.get();
         const ParameterAccess::WriteOutcome outcome = ParameterAccess::write(parameter, command.value, true);
         result = ParameterAccess::writeResult(parameter, command.value, outcome, deviceText(session));
     });
