@@ -28,6 +28,23 @@ constexpr int DefaultUpdateRateMs = 50;
 constexpr qreal WideCellZ = 1.0;
 constexpr qreal DeviceBoxZ = 2.0;
 
+// The devices the dialog asks for, copied out of it for the network's thread.
+struct DeviceString
+{
+    int count;
+    quint8 universe;
+    quint16 start;
+    uint channels;
+    DMXDevice::DMXNetworkResolution resolution;
+    DMXDaisyChainMode mode;
+};
+
+DeviceString deviceStringOf(const DMXDeviceStringDialog& dialog)
+{
+    return {dialog.deviceCount(), dialog.universe(),   dialog.startAddress(),
+            dialog.channelCount(), dialog.resolution(), dialog.daisyChainMode()};
+}
+
 } // namespace
 
 DMXSetpointView::DMXSetpointView(int columns, int rows, int cellWidth, int cellHeight, bool showAutoUpdate,
@@ -204,16 +221,12 @@ void DMXSetpointView::createDevices(const DMXDeviceStringDialog& dialog)
     DMXNetwork* network = m_network;
     if (!network)
         return;
-    const int count = dialog.deviceCount();
-    const quint8 universe = dialog.universe();
-    const quint16 start = dialog.startAddress();
-    const uint channels = dialog.channelCount();
-    const auto resolution = dialog.resolution();
-    const auto mode = dialog.daisyChainMode();
+    const DeviceString string = deviceStringOf(dialog);
     QMetaObject::invokeMethod(
         network,
-        [network, count, universe, start, channels, resolution, mode] {
-            network->createDeviceString(count, universe, start, channels, resolution, mode);
+        [network, string] {
+            network->createDeviceString(string.count, string.universe, string.start, string.channels,
+                                        string.resolution, string.mode);
         },
         Qt::QueuedConnection);
 }
@@ -222,17 +235,13 @@ void DMXSetpointView::appendDevices(DMXDevice* device, const DMXDeviceStringDial
 {
     if (!device)
         return;
-    const int count = dialog.deviceCount();
-    const quint8 universe = dialog.universe();
-    const quint16 start = dialog.startAddress();
-    const uint channels = dialog.channelCount();
-    const auto resolution = dialog.resolution();
-    const auto mode = dialog.daisyChainMode();
+    const DeviceString string = deviceStringOf(dialog);
     QMetaObject::invokeMethod(
         device,
-        [device, count, universe, start, channels, resolution, mode] {
+        [device, string] {
             if (DMXNetwork* network = device->dmxNetwork())
-                network->appendDeviceString(device, count, universe, start, channels, resolution, mode);
+                network->appendDeviceString(device, string.count, string.universe, string.start, string.channels,
+                                            string.resolution, string.mode);
         },
         Qt::QueuedConnection);
 }
