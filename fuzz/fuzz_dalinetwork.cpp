@@ -96,9 +96,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::FuzzPortline& portline = fuzz::FuzzPortline::instance();
     auto* network = qobject_cast<dali::DaliNetwork*>(portline.dongle()->daliNetwork());
-    portline.run(data, size, [network](fuzz::ByteReader& input) {
-        for (int i = 0; i < MostOperations && !input.atEnd(); ++i)
-            operate(network, input);
-    });
+    portline.runOperations(data, size, network, MostOperations, operate);
     return 0;
 }

@@ -81,10 +81,6 @@ extern "C" int LLVMFuzzerInitialize(int*, char***)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
     fuzz::FuzzPortline& portline = fuzz::FuzzPortline::instance();
-    usb::USBDongle* dongle = portline.dongle();
-    portline.run(data, size, [dongle](fuzz::ByteReader& input) {
-        for (int i = 0; i < MostOperations && !input.atEnd(); ++i)
-            operate(dongle, input);
-    });
+    portline.runOperations(data, size, portline.dongle(), MostOperations, operate);
     return 0;
 }

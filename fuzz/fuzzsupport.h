@@ -89,6 +89,17 @@ public:
     PortlineFixture& fixture() const { return *m_fixture; }
 
     void run(const uint8_t* data, size_t size, const std::function<void(ByteReader&)>& operations);
+    // run() with up to `mostOperations` operations on `target`, each taking
+    // its arguments from the input.
+    template <typename Target>
+    void runOperations(const uint8_t* data, size_t size, Target* target, int mostOperations,
+                       void (*operate)(Target*, ByteReader&))
+    {
+        run(data, size, [=](ByteReader& input) {
+            for (int i = 0; i < mostOperations && !input.atEnd(); ++i)
+                operate(target, input);
+        });
+    }
 
 private:
     FuzzPortline();
