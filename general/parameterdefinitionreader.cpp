@@ -92,7 +92,9 @@ bool parseNumber(const QVariant& raw, uint& number)
         return false;
     bool ok = false;
     const double value = raw.toDouble(&ok);
-    if (!ok || std::floor(value) != value || !fitsIn32Bits(qint64(value)))
+    // Range first: converting a double beyond 64 bits to an integer is undefined.
+    if (!ok || std::floor(value) != value || value < double(std::numeric_limits<qint32>::min())
+        || value > double(std::numeric_limits<quint32>::max()))
         return false;
     number = uint(qint64(value));
     return true;

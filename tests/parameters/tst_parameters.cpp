@@ -168,6 +168,7 @@ private Q_SLOTS:
     void byteDataAnnouncesChanges();
     void definitionsBuildTheTree();
     void groupsNestedTooDeeplyAreSkipped();
+    void numbersBeyond32BitsAreRefused();
 
 private:
     QTemporaryDir m_dir;
@@ -741,6 +742,25 @@ void TestParameters::groupsNestedTooDeeplyAreSkipped()
     QVERIFY(device.findParameter(5));
     QVERIFY(!device.findParameter(9));
     QCOMPARE(logLinesSince(firstMessage).filter("nested more than 16 deep").size(), 1);
+}
+
+void TestParameters::numbersBeyond32BitsAreRefused()
+{
+    QFile file(m_dir.filePath("huge.json"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(R"({ "HugeDriver": { "Parameters": {
+        "Far":      { "Number": 1e300 },  "Below":  { "Number": -1e300 },
+        "Just out": { "Number": 4294967296 }, "Half": { "Number": 2.5 },
+        "Largest":  { "Number": 4294967294 } } } })");
+    file.close();
+    QVERIFY(ConfigStore::importFile(file.fileName()));
+
+    ParameterDevice device;
+    const int firstMessage = mainLog()->count();
+    ParameterDefinitionReader::readDevice(&device, "HugeDriver");
+    QCOMPARE(device.childCount(), 1);
+    QVERIFY(device.findParameter(4294967294u));
+    QCOMPARE(logLinesSince(firstMessage).count(QStringLiteral("15 10 Error parsing number")), 4);
 }
 
 QTEST_MAIN(TestParameters)
