@@ -321,10 +321,16 @@ void TestTasks::logLinesAndProgressCarryTheTask()
 void TestTasks::finishedTasksAreDeletedByTheSchedulerOrTheirOwner()
 {
     auto* disposable = new GateTask("disposable", true);
-    // A view that drops finished tasks at once: the task is gone before the
-    // scheduler handles the end of its run.
+    // A view that drops a finished task as soon as the scheduler reports it
+    // done (in this thread, once the run has returned): the scheduler must
+    // not touch it afterwards.
     auto* shown = new GateTask("shown");
-    connect(shown, &Task::taskDone, this, [shown] { delete shown; });
+    // Tasks run in the order they were added; "shown" is the second.
+    const QMetaObject::Connection dropping = connect(scheduler(), &TaskScheduler::taskDone, this,
+                                                     [watched = QPointer<Task>(shown), finished = 0]() mutable {
+        if (++finished == 2 && watched)
+            delete watched.data();
+    });
     GateTask kept("kept");
     QPointer<Task> watchDisposable(disposable);
     QPointer<Task> watchShown(shown);
@@ -340,6 +346,7 @@ void TestTasks::finishedTasksAreDeletedByTheSchedulerOrTheirOwner()
     QCOMPARE(done.count(), 3);
     QVERIFY(kept.executed);
     QCOMPARE(kept.state(), int(Task::Idle));
+    disconnect(dropping);
 }
 
 void TestTasks::queueHoldsATaskOnceAndForgetsDeletedOnes()
